@@ -1,0 +1,131 @@
+#include "signal_gen.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace tarq::bench::model {
+namespace {
+
+constexpr uint32_t kNoise = 1u << 16;
+
+uint64_t mix(uint64_t x) {
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+// Quantises to the signed 14-bit code range carried in 16 bits, clipping at full scale.
+inline int32_t quantise(float v) {
+    v = v < -8192.0f ? -8192.0f : v;
+    v = v > 8191.0f ? 8191.0f : v;
+    return static_cast<int32_t>(v + (v >= 0.0f ? 0.5f : -0.5f));
+}
+
+} // namespace
+
+void SignalGenerator::setup(const ChannelSignal &ch1, const ChannelSignal &ch2, uint8_t pattern, uint64_t seed) {
+    pattern_ = pattern & 0x0F;
+    seed_ = seed;
+    const ChannelSignal *in[2] = {&ch1, &ch2};
+    for (int c = 0; c < 2; ++c) {
+        Channel &ch = channels_[c];
+        ch.tones.clear();
+        for (const Tone &t : in[c]->tones) {
+            ToneTable table;
+            table.cyclesPerSample = t.cyclesPerSample;
+            table.phaseCycles = t.phaseCycles;
+            table.amplitude = t.amplitudeCodes;
+            table.cosTable.resize(kBlock);
+            table.sinTable.resize(kBlock);
+            for (uint32_t k = 0; k < kBlock; ++k) {
+                // Reduce the phase in cycles before scaling, so long blocks stay exact.
+                double cycles = std::fmod(t.cyclesPerSample * k, 1.0);
+                table.cosTable[k] = static_cast<float>(std::cos(2.0 * std::numbers::pi * cycles));
+                table.sinTable[k] = static_cast<float>(std::sin(2.0 * std::numbers::pi * cycles));
+            }
+            ch.tones.push_back(std::move(table));
+        }
+        ch.dc = static_cast<float>(in[c]->dcCodes);
+        ch.noise.assign(kNoise, 0.0f);
+        if (in[c]->noiseRms > 0.0) {
+            uint64_t state = mix(seed ^ (0xA5A5ull + static_cast<uint64_t>(c)));
+            for (uint32_t i = 0; i < kNoise; i += 2) {
+                // Box-Muller from two uniforms in (0, 1].
+                state = mix(state);
+                double u1 = (static_cast<double>(state >> 11) + 1.0) / 9007199254740992.0;
+                state = mix(state);
+                double u2 = static_cast<double>(state >> 11) / 9007199254740992.0;
+                double r = std::sqrt(-2.0 * std::log(u1)) * in[c]->noiseRms;
+                ch.noise[i] = static_cast<float>(r * std::cos(2.0 * std::numbers::pi * u2));
+                ch.noise[i + 1] = static_cast<float>(r * std::sin(2.0 * std::numbers::pi * u2));
+            }
+        }
+    }
+}
+
+void SignalGenerator::generate(uint64_t n, uint32_t count, uint32_t *out) const {
+    while (count > 0) {
+        uint64_t start = n & ~static_cast<uint64_t>(kBlock - 1);
+        uint32_t k0 = static_cast<uint32_t>(n - start);
+        uint32_t len = std::min(count, kBlock - k0);
+        block(start, k0, len, out);
+        n += len;
+        out += len;
+        count -= len;
+    }
+}
+
+void SignalGenerator::block(uint64_t blockStart, uint32_t k0, uint32_t len, uint32_t *out) const {
+    if (pattern_ == static_cast<uint8_t>(Pattern::Ramp)) {
+        for (uint32_t i = 0; i < len; ++i) {
+            uint32_t r = static_cast<uint32_t>((blockStart + k0 + i) & 16383u) - 8192u;
+            out[i] = (r << 16) | (r & 0xFFFFu);
+        }
+        return;
+    }
+    if (pattern_ == static_cast<uint8_t>(Pattern::MidScale)) {
+        std::fill(out, out + len, 0u);
+        return;
+    }
+    if (pattern_ == static_cast<uint8_t>(Pattern::FullSwing)) {
+        for (uint32_t i = 0; i < len; ++i)
+            out[i] = ((blockStart + k0 + i) & 1u) ? 0x1FFF1FFFu : 0xE000E000u;
+        return;
+    }
+    alignas(64) float v[2][kBlock];
+    for (int c = 0; c < 2; ++c) {
+        const Channel &ch = channels_[c];
+        float *dst = v[c] + k0;
+        uint32_t offset = static_cast<uint32_t>(mix(seed_ ^ (blockStart * 2 + static_cast<uint64_t>(c))));
+        for (uint32_t i = 0; i < len;) {
+            // The noise table is read contiguously from a per-block offset, wrapping once at most.
+            uint32_t at = (offset + k0 + i) & (kNoise - 1);
+            uint32_t run = std::min(len - i, kNoise - at);
+            const float *noise = ch.noise.data() + at;
+            for (uint32_t j = 0; j < run; ++j) dst[i + j] = ch.dc + noise[j];
+            i += run;
+        }
+        for (const ToneTable &t : ch.tones) {
+            long double cycles = static_cast<long double>(t.cyclesPerSample) * static_cast<long double>(blockStart) +
+                                 static_cast<long double>(t.phaseCycles);
+            double frac = static_cast<double>(cycles - std::floor(cycles));
+            float as = static_cast<float>(t.amplitude * std::sin(2.0 * std::numbers::pi * frac));
+            float ac = static_cast<float>(t.amplitude * std::cos(2.0 * std::numbers::pi * frac));
+            const float *cs = t.cosTable.data() + k0;
+            const float *sn = t.sinTable.data() + k0;
+            // sin(a + b) = sin a cos b + cos a sin b, b the phase advance within the block.
+            for (uint32_t i = 0; i < len; ++i) dst[i] += as * cs[i] + ac * sn[i];
+        }
+    }
+    const float *a = v[0] + k0;
+    const float *b = v[1] + k0;
+    for (uint32_t i = 0; i < len; ++i) {
+        uint32_t hi = static_cast<uint32_t>(quantise(a[i]));
+        uint32_t lo = static_cast<uint32_t>(quantise(b[i]));
+        out[i] = (hi << 16) | (lo & 0xFFFFu);
+    }
+}
+
+} // namespace tarq::bench::model
