@@ -8,8 +8,8 @@
 namespace tarq::bench::model {
 namespace {
 // How far past the pre-trigger fill a channel trigger is looked for before the packet is taken to
-// wait for a forced trigger (about 8 ms of signal).
-constexpr uint64_t kTriggerScan = 1u << 22;
+// wait for a forced trigger (about 2 ms of signal).
+constexpr uint64_t kTriggerScan = 1u << 20;
 } // namespace
 
 uint64_t Acquisition::regionWords() const {

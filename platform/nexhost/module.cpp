@@ -382,6 +382,7 @@ void Module::arm(Clock::time_point now) {
         ch[c].noiseRms = kNoiseRms;
     }
     a.generator.setup(ch[0], ch[1], adc_[0x550] & 0x0F, key);
+    a.start = Clock::now(); // the module runs once it is set up
     const uint64_t region = a.regionWords();
     for (uint32_t p = 0; p < a.packets; ++p) memory_.forget(p * region, p * region + a.samples);
     acq_ = std::move(a);

@@ -23,6 +23,27 @@ inline int32_t quantise(float v) {
     return static_cast<int32_t>(v + (v >= 0.0f ? 0.5f : -0.5f));
 }
 
+// Unit-variance Gaussian values, made once per process: every acquisition reads them from its own
+// pseudo-random offsets, so arming stays cheap.
+const std::vector<float> &noiseTable() {
+    static const std::vector<float> table = [] {
+        std::vector<float> t(kNoise);
+        uint64_t state = 0x5EED;
+        for (uint32_t i = 0; i < kNoise; i += 2) {
+            // Box-Muller from two uniforms in (0, 1].
+            state = mix(state);
+            double u1 = (static_cast<double>(state >> 11) + 1.0) / 9007199254740992.0;
+            state = mix(state);
+            double u2 = static_cast<double>(state >> 11) / 9007199254740992.0;
+            double r = std::sqrt(-2.0 * std::log(u1));
+            t[i] = static_cast<float>(r * std::cos(2.0 * std::numbers::pi * u2));
+            t[i + 1] = static_cast<float>(r * std::sin(2.0 * std::numbers::pi * u2));
+        }
+        return t;
+    }();
+    return table;
+}
+
 } // namespace
 
 void SignalGenerator::setup(const ChannelSignal &ch1, const ChannelSignal &ch2, uint8_t pattern, uint64_t seed) {
@@ -48,20 +69,7 @@ void SignalGenerator::setup(const ChannelSignal &ch1, const ChannelSignal &ch2, 
             ch.tones.push_back(std::move(table));
         }
         ch.dc = static_cast<float>(in[c]->dcCodes);
-        ch.noise.assign(kNoise, 0.0f);
-        if (in[c]->noiseRms > 0.0) {
-            uint64_t state = mix(seed ^ (0xA5A5ull + static_cast<uint64_t>(c)));
-            for (uint32_t i = 0; i < kNoise; i += 2) {
-                // Box-Muller from two uniforms in (0, 1].
-                state = mix(state);
-                double u1 = (static_cast<double>(state >> 11) + 1.0) / 9007199254740992.0;
-                state = mix(state);
-                double u2 = static_cast<double>(state >> 11) / 9007199254740992.0;
-                double r = std::sqrt(-2.0 * std::log(u1)) * in[c]->noiseRms;
-                ch.noise[i] = static_cast<float>(r * std::cos(2.0 * std::numbers::pi * u2));
-                ch.noise[i + 1] = static_cast<float>(r * std::sin(2.0 * std::numbers::pi * u2));
-            }
-        }
+        ch.noiseRms = static_cast<float>(in[c]->noiseRms);
     }
 }
 
@@ -103,8 +111,9 @@ void SignalGenerator::block(uint64_t blockStart, uint32_t k0, uint32_t len, uint
             // The noise table is read contiguously from a per-block offset, wrapping once at most.
             uint32_t at = (offset + k0 + i) & (kNoise - 1);
             uint32_t run = std::min(len - i, kNoise - at);
-            const float *noise = ch.noise.data() + at;
-            for (uint32_t j = 0; j < run; ++j) dst[i + j] = ch.dc + noise[j];
+            const float *noise = noiseTable().data() + at;
+            const float dc = ch.dc, rms = ch.noiseRms;
+            for (uint32_t j = 0; j < run; ++j) dst[i + j] = dc + rms * noise[j];
             i += run;
         }
         for (const ToneTable &t : ch.tones) {

@@ -45,7 +45,7 @@ class SignalGenerator {
     struct Channel {
         std::vector<ToneTable> tones;
         float dc = 0.0f;
-        std::vector<float> noise; // kNoise values, addressed at a pseudo-random offset per block
+        float noiseRms = 0.0f;
     };
     void block(uint64_t blockStart, uint32_t k0, uint32_t len, uint32_t *out) const;
     Channel channels_[2];
