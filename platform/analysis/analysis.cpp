@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <random>
@@ -56,6 +57,53 @@ int64_t HalfLobe(int32_t type)
 {
     static const int64_t kHalf[TARQ_WINDOW_COUNT] = {3, 24, 8, 8, 8, 12, 12};
     return kHalf[type];
+}
+
+constexpr int64_t kCachedWindowMax = int64_t{1} << 16;
+
+struct WindowCacheEntry {
+    int32_t type;
+    int64_t n;
+    uint64_t lastUse;
+    std::shared_ptr<const std::vector<double>> w;
+};
+std::mutex g_windowMutex;
+std::vector<WindowCacheEntry> g_windows;
+uint64_t g_windowClock = 0;
+
+// The scaled window of a type and length, from the cache or made and cached; null when memory
+// runs out (the caller then computes the window on the fly).
+std::shared_ptr<const std::vector<double>> CachedWindow(int32_t type, int64_t n)
+{
+    {
+        std::lock_guard lock(g_windowMutex);
+        for (WindowCacheEntry &e : g_windows)
+            if (e.type == type && e.n == n) {
+                e.lastUse = ++g_windowClock;
+                return e.w;
+            }
+    }
+    std::shared_ptr<std::vector<double>> w;
+    try {
+        w = std::make_shared<std::vector<double>>(static_cast<size_t>(n), 1.0);
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
+    ApplyWindow(w->data(), 0, n, n, WindowPolynomial(type));
+    std::shared_ptr<const std::vector<double>> old;
+    std::lock_guard lock(g_windowMutex);
+    if (g_windows.size() < 4) {
+        try {
+            g_windows.push_back({type, n, ++g_windowClock, w});
+        } catch (const std::bad_alloc &) {
+        }
+        return w;
+    }
+    auto lru = std::min_element(g_windows.begin(), g_windows.end(),
+                                [](const WindowCacheEntry &a, const WindowCacheEntry &b) { return a.lastUse < b.lastUse; });
+    old = std::move(lru->w); // freed after the lock is released
+    *lru = {type, n, ++g_windowClock, w};
+    return w;
 }
 
 // Element-wise loops must not overwrite input they have yet to read: forward is safe when the
@@ -116,6 +164,18 @@ extern "C" int32_t ScaledWindowEx(double x[], int64_t n, int32_t windowType, dou
     *constants = ConstantsOf(windowType);
     if (windowType == TARQ_WINDOW_NONE)
         return TARQ_ANALYSIS_SUCCESS;
+    // Short records: computing the window costs more than the transform, so the last few
+    // windows up to 64 Ki points are kept (at most 4 x 512 KiB). Long records compute it on the
+    // fly, which costs less than reading a stored window from memory would.
+    if (n <= kCachedWindowMax) {
+        std::shared_ptr<const std::vector<double>> w = CachedWindow(windowType, n);
+        if (w) {
+            const double *wp = w->data();
+            for (int64_t i = 0; i < n; ++i)
+                x[i] *= wp[i];
+            return TARQ_ANALYSIS_SUCCESS;
+        }
+    }
     const CosineSum poly = WindowPolynomial(windowType);
     ParallelRange(n, kParallelFrom, [&](int64_t b, int64_t e) { ApplyWindow(x, b, e, n, poly); });
     return TARQ_ANALYSIS_SUCCESS;
@@ -147,27 +207,37 @@ extern "C" int32_t AmpPhaseSpectrum(const double input[], int64_t n, int32_t unw
     if (int32_t st = ForwardTransform(input, n, buf); st != TARQ_ANALYSIS_SUCCESS)
         return st;
     // From here on the input is not read again, so phase (or amplitude) may be the input array.
-    const fftw_complex *X = buf.data();
+    fftw_complex *X = buf.data();
+    X[0][1] = 0.0; // DC is real: its phase is exactly 0 or pi, never -pi from a -0.0
     const double inv = 1.0 / static_cast<double>(n);
     const double acScale = M_SQRT2 * inv;
-    ParallelRange(m, kParallelFrom / 2, [&](int64_t b, int64_t e) {
-        AmplitudeKernel(X, b, e, acScale, amplitude);
-        PhaseKernel(X, b, e, phase);
-    });
-    amplitude[0] = std::fabs(X[0][0]) * inv; // DC is not an rms-of-sine bin: no sqrt(2)
-    phase[0] = std::atan2(0.0, X[0][0]);
-    if (unwrapPhase) {
-        // Successive bins may differ by at most pi: accumulate the 2 pi corrections.
-        double prev = phase[0];
-        int64_t turns = 0;
-        for (int64_t k = 1; k < m; ++k) {
-            const double raw = phase[k];
-            const double d = raw - prev;
-            turns += (d < -M_PI) - (d > M_PI);
-            prev = raw;
-            phase[k] = raw + kTwoPi * static_cast<double>(turns);
+    const bool unwrap = unwrapPhase != 0;
+    ChunkEnds ends[2];
+    int64_t split = m;
+    if (UseSecondThread(m, kParallelFrom / 2)) {
+        split = (m / 2) & ~int64_t{63};
+        struct Job { const fftw_complex *X; int64_t b, e; double scale; double *amp, *phase; bool unwrap; ChunkEnds *out; };
+        auto run = [](void *p) {
+            auto *j = static_cast<Job *>(p);
+            *j->out = AmpPhaseKernel(j->X, j->b, j->e, j->scale, j->amp, j->phase, j->unwrap);
+        };
+        Job first{X, 0, split, acScale, amplitude, phase, unwrap, &ends[0]};
+        Job second{X, split, m, acScale, amplitude, phase, unwrap, &ends[1]};
+        RunOnSecondThread(run, &second, run, &first);
+    } else {
+        ends[0] = AmpPhaseKernel(X, 0, m, acScale, amplitude, phase, unwrap);
+    }
+    if (unwrap && split < m) {
+        // The second chunk was unwrapped from its own first bin: add the turns up to there.
+        const double d = ends[1].firstRaw - ends[0].lastRaw;
+        const double offset = ends[0].turns + static_cast<double>((d < -M_PI) - (d > M_PI));
+        if (offset != 0.0) {
+            const double add = kTwoPi * offset;
+            for (int64_t k = split; k < m; ++k)
+                phase[k] += add;
         }
     }
+    amplitude[0] = std::fabs(X[0][0]) * inv; // DC is not an rms-of-sine bin: no sqrt(2)
     *df = inv / dt;
     return TARQ_ANALYSIS_SUCCESS;
 }
@@ -487,35 +557,37 @@ extern "C" int32_t ACDCEstimator(const double x[], int64_t n, double *ac, double
     if (n <= 0)
         return TARQ_ANALYSIS_ERR_SIZE;
     // Hanning weights keep the part of a period that the record cuts off from biasing the DC.
-    // Weighted sums about a shift (first value), in blocks of exact-angle-rotated cosines.
-    constexpr int64_t B = 512;
-    double ct[B], st[B];
-    const double step = kTwoPi / static_cast<double>(n);
-    for (int64_t j = 0; j < std::min(B, n); ++j) {
-        ct[j] = std::cos(step * static_cast<double>(j));
-        st[j] = std::sin(step * static_cast<double>(j));
-    }
+    // For the periodic Hanning window of n >= 3 points sum(w) = n/2 and sum(w^2) = 3n/8 exactly;
+    // the data sums are taken about the first value (a shift that keeps the squares small).
     const double shift = x[0];
-    double sw = 0, sw2 = 0, swx = 0, sw2x = 0, sw2xx = 0;
-    for (int64_t s = 0; s < n; s += B) {
-        const int64_t cnt = std::min(B, n - s);
-        const double cs = std::cos(step * static_cast<double>(s)), ss = std::sin(step * static_cast<double>(s));
-        double a = 0, b = 0, c = 0, d = 0, e = 0;
-        for (int64_t j = 0; j < cnt; ++j) {
-            const double w = n < 3 ? 1.0 : 0.5 - 0.5 * (cs * ct[j] - ss * st[j]);
-            const double v = x[s + j] - shift;
-            const double w2 = w * w;
-            a += w;
-            b += w2;
-            c += w * v;
-            d += w2 * v;
-            e += w2 * v * v;
+    double sw, sw2, swx, sw2x, sw2xx;
+    if (n < 3) { // the window would be all zeros: plain mean and rms about it
+        sw = sw2 = static_cast<double>(n);
+        swx = sw2x = (n == 2 ? x[1] - shift : 0.0);
+        sw2xx = swx * swx;
+    } else {
+        // Computing the weights makes this the one statistic that is not memory-bound: large
+        // records take two threads.
+        double part[2][3] = {};
+        struct Job { const double *x; int64_t n, b, e; double shift; double *out; };
+        auto run = [](void *p) {
+            auto *j = static_cast<Job *>(p);
+            HanningSums(j->x, j->n, j->b, j->e, j->shift, j->out);
+        };
+        if (UseSecondThread(n, kParallelFrom)) {
+            const int64_t split = (n / 2) & ~int64_t{511};
+            Job first{x, n, 0, split, shift, part[0]}, second{x, n, split, n, shift, part[1]};
+            RunOnSecondThread(run, &second, run, &first);
+        } else {
+            Job all{x, n, 0, n, shift, part[0]};
+            run(&all);
         }
-        sw += a;
-        sw2 += b;
-        swx += c;
-        sw2x += d;
-        sw2xx += e;
+        const double sums[3] = {part[0][0] + part[1][0], part[0][1] + part[1][1], part[0][2] + part[1][2]};
+        sw = 0.5 * static_cast<double>(n);
+        sw2 = 0.375 * static_cast<double>(n);
+        swx = sums[0];
+        sw2x = sums[1];
+        sw2xx = sums[2];
     }
     const double dcShifted = swx / sw;
     // sum w^2 (v - d)^2 = sum w^2 v^2 - 2 d sum w^2 v + d^2 sum w^2
@@ -646,11 +718,7 @@ extern "C" int32_t SineWave(int64_t n, double amplitude, double frequency, doubl
     auto frac = [](double v) { return v - std::floor(v); };
     constexpr int64_t B = 512;
     double ct[B], st[B];
-    for (int64_t j = 0; j < std::min(B, n); ++j) {
-        const double a = kTwoPi * frac(frequency * static_cast<double>(j));
-        ct[j] = std::cos(a);
-        st[j] = std::sin(a);
-    }
+    AngleTable(frequency, std::min(B, n), ct, st);
     for (int64_t s = 0; s < n; s += B) {
         const int64_t cnt = std::min(B, n - s);
         const double a = kTwoPi * frac(start + frac(frequency * static_cast<double>(s)));

@@ -53,12 +53,22 @@ struct CosineSum {
 };
 CosineSum WindowPolynomial(int32_t windowType);
 void ApplyWindow(double *x, int64_t begin, int64_t end, int64_t n, const CosineSum &poly);
-void AmplitudeKernel(const fftw_complex *X, int64_t begin, int64_t end, double scale, double *amp);
 void PowerKernel(const fftw_complex *X, int64_t begin, int64_t end, double scale, double *pow);
-void PhaseKernel(const fftw_complex *X, int64_t begin, int64_t end, double *phase);
+// cos/sin of 2 pi frac(cyclesPerStep j), j < count <= 512.
+void AngleTable(double cyclesPerStep, int64_t count, double *ct, double *st);
+// Amplitude (scale |X|) and phase of bins [begin, end); with unwrap, the phase is unwrapped
+// within the chunk, starting from the chunk's own first raw phase.
+struct ChunkEnds {
+    double firstRaw = 0, lastRaw = 0, turns = 0; // raw phases at both ends, 2 pi turns added at the end
+};
+ChunkEnds AmpPhaseKernel(const fftw_complex *X, int64_t begin, int64_t end, double scale, double *amp,
+                         double *phase, bool unwrap);
 
 struct Moments { double count = 0, mean = 0, m2 = 0; };
 double SumKernel(const double *x, int64_t n);
+// Hanning-weighted sums about shift over [begin, end) of an n-point window (n >= 3):
+// sum w v, sum w^2 v, sum w^2 v^2 with v = x - shift.
+void HanningSums(const double *x, int64_t n, int64_t begin, int64_t end, double shift, double sums[3]);
 double SumSquaresKernel(const double *x, int64_t n);
 Moments MomentsKernel(const double *x, int64_t n);
 void MaxMinKernel(const double *x, int64_t n, double *max, int64_t *imax, double *min, int64_t *imin);

@@ -157,25 +157,120 @@ TARQ_CLONES void PowerBlock(const double *X, int64_t count, double scale, double
     }
 }
 
+// Hanning-weighted sums about a shift: sum w v, sum w^2 v, sum w^2 v^2 with v = x - shift and
+// w = 0.5 - 0.5 (cs ct[j] - ss st[j]) (the block's cosines rotated from its exact start angle).
+TARQ_CLONES void HanningBlock(const double *x, int64_t count, double shift, double cs, double ss, const double *ct,
+                              const double *st, double *sums)
+{
+    const v4 vcs = {cs, cs, cs, cs}, vss = {ss, ss, ss, ss}, vsh = {shift, shift, shift, shift};
+    const v4 half = {0.5, 0.5, 0.5, 0.5};
+    v4 a = {0, 0, 0, 0}, b = a, c = a, a2 = a, b2 = a, c2 = a;
+    int64_t j = 0;
+    for (; j + 8 <= count; j += 8) {
+        v4 w = half - half * (vcs * Load4(ct + j) - vss * Load4(st + j));
+        v4 wv = w * (Load4(x + j) - vsh);
+        a += wv;
+        b += w * wv;
+        c += wv * wv;
+        v4 wq = half - half * (vcs * Load4(ct + j + 4) - vss * Load4(st + j + 4));
+        v4 wvq = wq * (Load4(x + j + 4) - vsh);
+        a2 += wvq;
+        b2 += wq * wvq;
+        c2 += wvq * wvq;
+    }
+    double sa = Hsum(a + a2), sb = Hsum(b + b2), sc = Hsum(c + c2);
+    for (; j < count; ++j) {
+        const double w = 0.5 - 0.5 * (cs * ct[j] - ss * st[j]);
+        const double v = x[j] - shift;
+        sa += w * v;
+        sb += w * w * v;
+        sc += w * w * v * v;
+    }
+    sums[0] += sa;
+    sums[1] += sb;
+    sums[2] += sc;
+}
+
 #if defined(__x86_64__)
 extern "C" __m256d _ZGVdN4vv_atan2(__m256d y, __m256d x); // glibc's vector atan2 (libmvec, <= 4 ulp)
 
-__attribute__((target("avx2,fma"))) void PhaseBlockAvx2(const double *X, int64_t count, double *phase)
+// Amplitude, phase and (optionally) the unwrap of one chunk in a single pass over the bins.
+// Unwrapping: the 2 pi turns between neighbours are counted per lane, prefix-summed inside the
+// vector and carried from vector to vector, so the serial part is one addition per four bins.
+__attribute__((target("avx2,fma"))) ChunkEnds AmpPhaseAvx2(const double *X, int64_t count, double scale,
+                                                            double *amp, double *phase, bool unwrap)
 {
+    ChunkEnds ends;
+    ends.firstRaw = std::atan2(X[1], X[0]);
+    double prevRaw = ends.firstRaw, turns = 0;
+    const __m256d pi = _mm256_set1_pd(M_PI), minusPi = _mm256_set1_pd(-M_PI), one = _mm256_set1_pd(1.0);
+    const __m256d twoPi = _mm256_set1_pd(2.0 * M_PI), vscale = _mm256_set1_pd(scale), zero = _mm256_setzero_pd();
     int64_t k = 0;
     for (; k + 4 <= count; k += 4) {
         __m256d c0 = _mm256_loadu_pd(X + 2 * k), c1 = _mm256_loadu_pd(X + 2 * k + 4);
-        __m256d re = _mm256_unpacklo_pd(c0, c1); // r0 r2 r1 r3
+        __m256d re = _mm256_unpacklo_pd(c0, c1); // bins 0 2 1 3
         __m256d im = _mm256_unpackhi_pd(c0, c1);
-        __m256d ph = _ZGVdN4vv_atan2(im, re);
-        _mm256_storeu_pd(phase + k, _mm256_permute4x64_pd(ph, 0xD8)); // back to r0 r1 r2 r3
+        __m256d mag = _mm256_mul_pd(vscale, _mm256_sqrt_pd(_mm256_fmadd_pd(re, re, _mm256_mul_pd(im, im))));
+        _mm256_storeu_pd(amp + k, _mm256_permute4x64_pd(mag, 0xD8));
+        __m256d raw = _mm256_permute4x64_pd(_ZGVdN4vv_atan2(im, re), 0xD8); // bins 0 1 2 3
+        if (!unwrap) {
+            _mm256_storeu_pd(phase + k, raw);
+            continue;
+        }
+        // previous raw phase of every lane: (prevRaw, raw0, raw1, raw2)
+        __m256d prev = _mm256_blend_pd(_mm256_permute4x64_pd(raw, 0x90), _mm256_set1_pd(prevRaw), 0x1);
+        __m256d d = _mm256_sub_pd(raw, prev);
+        __m256d jump = _mm256_sub_pd(_mm256_and_pd(_mm256_cmp_pd(d, minusPi, _CMP_LT_OQ), one),
+                                     _mm256_and_pd(_mm256_cmp_pd(d, pi, _CMP_GT_OQ), one));
+        __m256d s1 = _mm256_add_pd(jump, _mm256_blend_pd(_mm256_permute4x64_pd(jump, 0x90), zero, 0x1));
+        __m256d s2 = _mm256_add_pd(s1, _mm256_blend_pd(_mm256_permute4x64_pd(s1, 0x40), zero, 0x3));
+        __m256d total = _mm256_add_pd(s2, _mm256_set1_pd(turns));
+        _mm256_storeu_pd(phase + k, _mm256_fmadd_pd(twoPi, total, raw));
+        turns += _mm256_cvtsd_f64(_mm256_permute4x64_pd(s2, 0xFF));
+        prevRaw = _mm256_cvtsd_f64(_mm256_permute4x64_pd(raw, 0xFF));
     }
-    for (; k < count; ++k)
-        phase[k] = std::atan2(X[2 * k + 1], X[2 * k]);
+    for (; k < count; ++k) {
+        const double re = X[2 * k], im = X[2 * k + 1];
+        amp[k] = scale * std::sqrt(re * re + im * im);
+        const double raw = std::atan2(im, re);
+        if (unwrap) {
+            const double d = raw - prevRaw;
+            turns += (d < -M_PI) - (d > M_PI);
+            phase[k] = raw + 2.0 * M_PI * turns;
+        } else {
+            phase[k] = raw;
+        }
+        prevRaw = raw;
+    }
+    ends.lastRaw = prevRaw;
+    ends.turns = turns;
+    return ends;
 }
 #endif
 
 } // namespace
+
+void AngleTable(double cyclesPerStep, int64_t count, double *ct, double *st)
+{
+    // cos/sin of 2 pi frac(cyclesPerStep j) for j < count <= 512, composed from 16 fine and 32
+    // coarse angles: 48 cosine/sine pairs instead of 512, within a few ulp.
+    auto angle = [&](int64_t j) {
+        const double c = cyclesPerStep * static_cast<double>(j);
+        return 2.0 * M_PI * (c - std::floor(c));
+    };
+    double fc[16], fs[16];
+    for (int64_t b = 0; b < 16; ++b) {
+        fc[b] = std::cos(angle(b));
+        fs[b] = std::sin(angle(b));
+    }
+    for (int64_t a = 0; a * 16 < count; ++a) {
+        const double cc = std::cos(angle(16 * a)), cs = std::sin(angle(16 * a));
+        for (int64_t b = 0; b < 16 && 16 * a + b < count; ++b) {
+            ct[16 * a + b] = cc * fc[b] - cs * fs[b];
+            st[16 * a + b] = cs * fc[b] + cc * fs[b];
+        }
+    }
+}
 
 CosineSum WindowPolynomial(int32_t type)
 {
@@ -208,22 +303,12 @@ void ApplyWindow(double *x, int64_t begin, int64_t end, int64_t n, const CosineS
     constexpr int64_t B = 512;
     double ct[B], st[B];
     const double step = 2.0 * M_PI / static_cast<double>(n);
-    const int64_t tableLen = std::min<int64_t>(B, end - begin);
-    for (int64_t j = 0; j < tableLen; ++j) {
-        ct[j] = std::cos(step * static_cast<double>(j));
-        st[j] = std::sin(step * static_cast<double>(j));
-    }
+    AngleTable(1.0 / static_cast<double>(n), std::min<int64_t>(B, end - begin), ct, st);
     for (int64_t s = begin; s < end; s += B) {
         const int64_t count = std::min<int64_t>(B, end - s);
         const double angle = step * static_cast<double>(s);
         WindowBlock(x + s, count, std::cos(angle), std::sin(angle), ct, st, poly.mono);
     }
-}
-
-void AmplitudeKernel(const fftw_complex *X, int64_t begin, int64_t end, double scale, double *amp)
-{
-    if (end > begin)
-        AmplitudeBlock(&X[begin][0], end - begin, scale, amp + begin);
 }
 
 void PowerKernel(const fftw_complex *X, int64_t begin, int64_t end, double scale, double *pow)
@@ -232,19 +317,52 @@ void PowerKernel(const fftw_complex *X, int64_t begin, int64_t end, double scale
         PowerBlock(&X[begin][0], end - begin, scale, pow + begin);
 }
 
-void PhaseKernel(const fftw_complex *X, int64_t begin, int64_t end, double *phase)
+ChunkEnds AmpPhaseKernel(const fftw_complex *X, int64_t begin, int64_t end, double scale, double *amp,
+                         double *phase, bool unwrap)
 {
     if (end <= begin)
-        return;
+        return {};
 #if defined(__x86_64__)
     static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    if (avx2) {
-        PhaseBlockAvx2(&X[begin][0], end - begin, phase + begin);
-        return;
-    }
+    if (avx2)
+        return AmpPhaseAvx2(&X[begin][0], end - begin, scale, amp + begin, phase + begin, unwrap);
 #endif
-    for (int64_t k = begin; k < end; ++k)
-        phase[k] = std::atan2(X[k][1], X[k][0]);
+    AmplitudeBlock(&X[begin][0], end - begin, scale, amp + begin);
+    ChunkEnds ends;
+    ends.firstRaw = std::atan2(X[begin][1], X[begin][0]);
+    double prevRaw = ends.firstRaw, turns = 0;
+    for (int64_t k = begin; k < end; ++k) {
+        const double raw = std::atan2(X[k][1], X[k][0]);
+        if (unwrap) {
+            const double d = raw - prevRaw;
+            turns += (d < -M_PI) - (d > M_PI);
+            phase[k] = raw + 2.0 * M_PI * turns;
+        } else {
+            phase[k] = raw;
+        }
+        prevRaw = raw;
+    }
+    ends.lastRaw = prevRaw;
+    ends.turns = turns;
+    return ends;
+}
+
+void HanningSums(const double *x, int64_t n, int64_t begin, int64_t end, double shift, double sums[3])
+{
+    constexpr int64_t B = 512;
+    double ct[B], st[B];
+    const double step = 2.0 * M_PI / static_cast<double>(n);
+    AngleTable(1.0 / static_cast<double>(n), std::min(B, end - begin), ct, st);
+    Compensated s[3];
+    for (int64_t b = begin; b < end; b += B) {
+        const double angle = step * static_cast<double>(b);
+        double part[3] = {0, 0, 0};
+        HanningBlock(x + b, std::min(B, end - b), shift, std::cos(angle), std::sin(angle), ct, st, part);
+        for (int k = 0; k < 3; ++k)
+            s[k].Add(part[k]);
+    }
+    for (int k = 0; k < 3; ++k)
+        sums[k] = s[k].Value();
 }
 
 double SumKernel(const double *x, int64_t n)
