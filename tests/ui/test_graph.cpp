@@ -1,0 +1,1 @@
+#include "ui_test_util.h"
