@@ -121,7 +121,7 @@ void BM_Spectrum(benchmark::State &state)
 } // namespace
 
 BENCHMARK(BM_Spectrum)->UseManualTime()->Unit(benchmark::kMillisecond)
-    ->Arg(1024)->Arg(104448)->Arg(1 << 20);
+    ->Arg(1024)->Arg(104448)->Arg(1 << 20)->Arg(1 << 22);
 BENCHMARK(BM_Spectrum)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3)
     ->Arg(1 << 24)->Arg(21473280);
 BENCHMARK(BM_Spectrum)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)

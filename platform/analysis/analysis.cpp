@@ -395,7 +395,7 @@ extern "C" int32_t PowerFrequencyEstimate(const double spectrum[], int64_t n, do
     if (!(searchFrequency >= 0) || !(searchBin < static_cast<double>(n))) {
         peak = ArgMax(spectrum, 0, n); // no (valid) search frequency: the largest peak
     } else {
-        const int64_t centre = static_cast<int64_t>(std::llround(searchBin));
+        const int64_t centre = std::min<int64_t>(std::llround(searchBin), n - 1);
         peak = ArgMax(spectrum, std::max<int64_t>(0, centre - half), std::min<int64_t>(n, centre + half + 1));
     }
     const Tone t = SumLobe(spectrum, n, peak, half, 0);
@@ -410,7 +410,7 @@ extern "C" int32_t HarmonicAnalyzer(const double spectrum[], int64_t spectrumSiz
                                     int32_t harmonics, int32_t windowType, double samplingRate,
                                     double fundamental, double amplitudes[], double frequencies[],
                                     double *thdPercent, double *thdNoisePercent)
-{
+try {
     if (!spectrum || !amplitudes || !frequencies || !thdPercent || !thdNoisePercent)
         return TARQ_ANALYSIS_ERR_NULL_POINTER;
     if (spectrumSize < 3)
@@ -434,9 +434,11 @@ extern "C" int32_t HarmonicAnalyzer(const double spectrum[], int64_t spectrumSiz
     // Fundamental: the largest bin near the given frequency, or of the spectrum above DC.
     int64_t peak;
     const double fBin = fundamental / df;
-    if (fundamental > 0 && fBin < static_cast<double>(m)) {
+    if (fundamental > 0 && fBin < static_cast<double>(m) && dcEnd + 1 < m) {
         const int64_t c = static_cast<int64_t>(std::llround(fBin));
-        peak = ArgMax(spectrum, std::max<int64_t>(dcEnd + 1, c - half), std::max<int64_t>(dcEnd + 2, std::min<int64_t>(m, c + half + 1)));
+        const int64_t lo = std::min(std::max(dcEnd + 1, c - half), m - 1);
+        const int64_t hi = std::max(lo + 1, std::min(m, c + half + 1));
+        peak = ArgMax(spectrum, lo, hi);
     } else {
         peak = ArgMax(spectrum, dcEnd + 1, m);
     }
@@ -502,6 +504,8 @@ extern "C" int32_t HarmonicAnalyzer(const double spectrum[], int64_t spectrumSiz
     *thdPercent = p1 > 0 ? 100.0 * std::sqrt(harmonicPower / p1) : 0.0;
     *thdNoisePercent = p1 > 0 ? 100.0 * std::sqrt(pNoiseDistortion / p1) : 0.0;
     return TARQ_ANALYSIS_SUCCESS;
+} catch (const std::bad_alloc &) {
+    return TARQ_ANALYSIS_ERR_OUT_OF_MEMORY;
 }
 
 // ------------------------------------------------------------------------------------------------

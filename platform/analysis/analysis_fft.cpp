@@ -34,6 +34,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -338,14 +339,18 @@ void MeasureOne(const PlanKey &key, double limit)
     fresh->measured = true;
     const double tNew = SecondsOf(measured, inD, outC);
     const double tOld = SecondsOf(current->plan, inD, outC);
+    // Plans are destroyed under the planner lock, which must never be taken while the cache
+    // lock is held (planning takes them the other way round): the replaced plan leaves the
+    // cache here and is destroyed with `current` after the lock is dropped.
     std::lock_guard lock(g_cacheMutex);
     auto it = g_cache.find(key);
     if (it == g_cache.end())
         return; // released meanwhile; `fresh` is destroyed after the lock is dropped
-    if (tNew < tOld * 0.97)
-        it->second.plan = std::move(fresh);
-    else
+    if (tNew < tOld * 0.97) {
+        std::swap(it->second.plan, fresh);
+    } else {
         it->second.plan->measured = true; // nothing better to be found within the limit
+    }
 }
 
 void WorkerLoop()
@@ -367,8 +372,12 @@ void WorkerLoop()
         while (g_foregroundWaiting.load() > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         const double limit = CurrentSettings().measureSeconds;
-        if (limit > 0)
-            MeasureOne(key, limit);
+        try {
+            if (limit > 0)
+                MeasureOne(key, limit);
+        } catch (...) {
+            // Out of memory in the background: the estimated plan simply stays.
+        }
     }
 }
 
@@ -390,8 +399,8 @@ struct WorkerHolder {
 };
 WorkerHolder g_worker;
 
-void EnqueueMeasurement(const PlanKey &key)
-{
+void EnqueueMeasurement(const PlanKey &key) noexcept
+try {
     if (CurrentSettings().measureSeconds <= 0)
         return;
     std::lock_guard lock(g_jobMutex);
@@ -412,6 +421,8 @@ void EnqueueMeasurement(const PlanKey &key)
         }
     }
     g_jobCv.notify_one();
+} catch (...) {
+    // No room for the job: the length keeps its estimated plan.
 }
 
 std::shared_ptr<Plan> GetPlan(int64_t n, const double *in, fftw_complex *out)
@@ -497,7 +508,7 @@ WorkBuffer::~WorkBuffer()
 }
 
 int32_t ForwardTransform(const double *in, int64_t n, WorkBuffer &buf)
-{
+try {
     if (n < 2 || n > INT_MAX)
         return TARQ_ANALYSIS_ERR_SIZE;
     const size_t need = static_cast<size_t>(n / 2 + 1);
@@ -532,6 +543,10 @@ int32_t ForwardTransform(const double *in, int64_t n, WorkBuffer &buf)
         return TARQ_ANALYSIS_ERR_TRANSFORM;
     fftw_execute_dft_r2c(plan->plan, const_cast<double *>(in), buf.data_);
     return TARQ_ANALYSIS_SUCCESS;
+} catch (const std::bad_alloc &) {
+    return TARQ_ANALYSIS_ERR_OUT_OF_MEMORY; // plan cache entry, wisdom text
+} catch (...) {
+    return TARQ_ANALYSIS_ERR_TRANSFORM;     // a lock or thread the system refused
 }
 
 bool UseSecondThread(int64_t count, int64_t minPerThread)

@@ -175,6 +175,9 @@ TEST(AnalysisTone, HarmonicAnalyzerOutputsAndLimits)
     EXPECT_EQ(HarmonicAnalyzer(s.data(), n / 2, n, 5, 9, 8192.0, 1000.0, amps, freqs, &t, &tn), TARQ_ANALYSIS_ERR_WINDOW_TYPE);
     EXPECT_EQ(HarmonicAnalyzer(s.data(), n / 2, n, 5, 1, 0.0, 1000.0, amps, freqs, &t, &tn), TARQ_ANALYSIS_ERR_ARGUMENT);
     EXPECT_EQ(HarmonicAnalyzer(s.data(), 2, n, 5, 1, 8192.0, 1000.0, amps, freqs, &t, &tn), TARQ_ANALYSIS_ERR_SIZE);
+    // The shortest spectrum, fundamental given near its end: nothing is read past it.
+    double tiny[3] = {0.0, 1.0, 2.0};
+    EXPECT_EQ(HarmonicAnalyzer(tiny, 3, 6, 2, 1, 1.0, 0.45, amps, freqs, &t, &tn), TARQ_ANALYSIS_SUCCESS);
     // An all-zero spectrum has no fundamental: 0 %, not a division by zero.
     std::vector<double> z(64, 0.0);
     ASSERT_EQ(HarmonicAnalyzer(z.data(), 64, 128, 3, 1, 1.0, 0.1, amps, freqs, &t, &tn), TARQ_ANALYSIS_SUCCESS);
