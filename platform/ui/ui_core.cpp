@@ -249,15 +249,24 @@ public:
             t != QEvent::MouseButtonRelease && t != QEvent::Wheel && t != QEvent::KeyPress)
             return false;
         if (!o->isWidgetType()) return false;
-        // A mouse event propagated to a parent widget is the same object: answer it once.
+        // Qt offers an event the control ignored to its parents (as a copy with the same time
+        // stamp and position): a control answers each user action once.
         auto *ie = static_cast<QInputEvent *>(e);
-        if (e == last_ && t == lastType_ && ie->timestamp() == lastStamp_) return lastResult_;
-        last_ = e;
+        auto *w = static_cast<QWidget *>(o);
+        Control *c = controlOfWidget(w);
+        if (!c || !c->callback) return false;
+        QPointF where;
+        if (t == QEvent::Wheel) where = static_cast<QWheelEvent *>(e)->globalPosition();
+        else if (t != QEvent::KeyPress) where = static_cast<QMouseEvent *>(e)->globalPosition();
+        if (t == lastType_ && ie->timestamp() == lastStamp_ && where == lastWhere_ &&
+            c->panel == lastPanel_ && c->id == lastCtrl_ && t != QEvent::KeyPress)
+            return lastResult_;
         lastType_ = t;
         lastStamp_ = ie->timestamp();
+        lastWhere_ = where;
+        lastPanel_ = c->panel;
+        lastCtrl_ = c->id;
         lastResult_ = false;
-        Control *c = controlOfWidget(static_cast<QWidget *>(o));
-        if (!c || !c->callback) return false;
         Panel *p = findPanel(c->panel);
         if (!p || !p->widget) return false;
         const int panel = c->panel, ctrl = c->id;
@@ -292,9 +301,10 @@ public:
     }
 
 private:
-    QEvent *last_ = nullptr;
     QEvent::Type lastType_ = QEvent::None;
     quint64 lastStamp_ = 0;
+    QPointF lastWhere_;
+    int lastPanel_ = 0, lastCtrl_ = 0;
     bool lastResult_ = false;
 };
 

@@ -264,6 +264,7 @@ TEST_F(PanelTest, EventsArriveInOrderAndSwallowingStopsTheDefault) {
     QApplication::sendEvent(spin, &up);
     QWheelEvent down(QPointF(5, 5), spin->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120),
                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    down.setTimestamp(up.timestamp() + 100);   // another user action
     Recorder::swallow = {EVENT_MOUSE_WHEEL};
     QApplication::sendEvent(spin, &down);
     ASSERT_GE(Recorder::events.size(), 2u);
