@@ -317,7 +317,7 @@ int DuplicateCtrl(int sourcePanel, int control, int destPanel, const char *label
                   int left);
 int SetCtrlVal(int panel, int control, int value);
 int SetCtrlVal(int panel, int control, double value);
-int SetCtrlVal(int panel, int control, const char *value);
+int SetCtrlVal(int panel, int control, const char *value);   // text boxes: appends
 int GetCtrlVal(int panel, int control, int *value);
 int GetCtrlVal(int panel, int control, double *value);
 int GetCtrlVal(int panel, int control, std::string *value);
@@ -566,7 +566,7 @@ int Ini_NumberOfItems(IniText ini, const char *section);
 int Ini_RemoveItem(IniText ini, const char *section, const char *key);
 
 // ---------------------------------------------------------------------------------------------
-// Language files (UTF-8 text, see platform/ui/LANGUAGE_FILES.md):
+// Language files (UTF-8 text, see platform/ui/README.md):
 //   # comment
 //   [MAIN]                      resource name of a panel or menu bar; [*] applies to all
 //   Файл = File                 source text = translation
