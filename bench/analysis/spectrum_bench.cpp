@@ -4,7 +4,8 @@
 //   ratio_amp_phase: ScaledWindow + AmpPhaseSpectrum (phase written over the input, unwrapped)
 //                    + SpectrumUnitConversion, the instrument's spectrum path
 //   ratio_power:     ScaledWindow + AutoPowerSpectrum (window + transform + magnitudes, no phase)
-// The library's background planning is off so that both sides run the ESTIMATE plan.
+// The library's background planning is off; both sides run the ESTIMATE plan, or with
+// TARQ_BENCH_WISDOM=1 the measured plan from the wisdom file.
 #include "analysis.h"
 
 #include <benchmark/benchmark.h>
@@ -14,6 +15,7 @@
 #include <thread>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -50,12 +52,15 @@ void BM_Spectrum(benchmark::State &state)
 {
     const int64_t n = state.range(0);
     const int64_t m = n / 2;
-    static bool init = [] {
-        TarqAnalysisConfigure(0, 0.0);
+    // TARQ_BENCH_WISDOM=1: both sides use the measured plans kept as wisdom (made beforehand by
+    // analysis_plan_warmup); otherwise both run ESTIMATE plans. No background planning either way.
+    static const bool wisdom = [] {
+        const char *w = std::getenv("TARQ_BENCH_WISDOM");
+        const bool on = w && std::strcmp(w, "1") == 0;
+        TarqAnalysisConfigure(on ? 1 : 0, 0.0);
         fftw_init_threads();
-        return true;
+        return on;
     }();
-    (void)init;
     const unsigned hw = std::thread::hardware_concurrency();
     const int threads = n >= (int64_t{1} << 20) && hw >= 2 ? 2 : 1;
 
@@ -66,10 +71,18 @@ void BM_Spectrum(benchmark::State &state)
         x.p[i] = 0.3 * std::sin(0.001 * i) + 1e-3 * std::cos(0.37 * i) + 1e-4 * ((i * 7919) % 1000 - 500) / 500.0;
     for (int64_t i = 0; i < n; ++i)
         work.p[i] = x.p[i];
-    fftw_plan_with_nthreads(threads);
-    fftw_plan plan = fftw_plan_dft_r2c_1d(static_cast<int>(n), x.p, out.p, FFTW_ESTIMATE);
     WindowConstants wc{};
     double df = 0;
+    // The library plans first (and, in wisdom mode, loads the wisdom into FFTW); the baseline's
+    // plan then comes from the same planner state.
+    AutoPowerSpectrum(x.p, n, 2e-9, pw.data(), &df);
+    fftw_plan_with_nthreads(threads);
+    fftw_plan plan = nullptr;
+    if (wisdom)
+        plan = fftw_plan_dft_r2c_1d(static_cast<int>(n), x.p, out.p, FFTW_MEASURE | FFTW_WISDOM_ONLY);
+    state.counters["measured_plan"] = plan != nullptr;
+    if (!plan)
+        plan = fftw_plan_dft_r2c_1d(static_cast<int>(n), x.p, out.p, FFTW_ESTIMATE);
     // Warm up: plans made, pages touched, the library's work buffer in place. The first
     // amplitude spectrum also shows the working memory it adds at its peak (outputs already
     // touched): the retained work buffer plus whatever FFTW itself allocates while executing.

@@ -155,7 +155,7 @@ int64_t RoundRealToNearestInteger(double x);
 /* ---- library settings ---------------------------------------------------------------------- */
 /* useWisdom: read and write FFTW wisdom in $XDG_CACHE_HOME/tarq (default ~/.cache/tarq).
  * measureSeconds: time limit of the background FFTW_MEASURE planning of each new length
- * (0 turns it off). Defaults: wisdom on, 60 s, or TARQ_FFTW_WISDOM=0 / TARQ_FFTW_MEASURE_SECONDS
+ * (0 turns it off). Defaults: wisdom on, 600 s, or TARQ_FFTW_WISDOM=0 / TARQ_FFTW_MEASURE_SECONDS
  * from the environment. Takes effect for lengths planned afterwards. */
 int32_t TarqAnalysisConfigure(int32_t useWisdom, double measureSeconds);
 /* Releases the idle transform work buffer and all cached plans (waits for background planning

@@ -62,7 +62,7 @@ int HardwareThreads()
 
 struct Settings {
     bool useWisdom = true;
-    double measureSeconds = 60.0;
+    double measureSeconds = 600.0;
 };
 
 std::mutex g_settingsMutex;
