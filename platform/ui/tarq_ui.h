@@ -135,6 +135,8 @@ constexpr int ATTR_MARK_TYPE = 53;              // tree items: VAL_MARK_NONE / V
 constexpr int ATTR_MARK_STATE = 54;             // tree items: 0 / 1
 constexpr int ATTR_LABEL = 55;                  // s, list/tree item label
 constexpr int ATTR_SPLITTER_POSITION = 56;      // splitter: top (horizontal) or left (vertical)
+constexpr int ATTR_LABEL_TOP = 57;              // label position in the panel; once set, the
+constexpr int ATTR_LABEL_LEFT = 58;             // label no longer follows the control
 
 // Graph cursors (SetCursorAttribute)
 constexpr int ATTR_CURSOR_COLOR = 60;           // colour or VAL_TRANSPARENT

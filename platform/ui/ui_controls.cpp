@@ -962,6 +962,16 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value) {
         case ATTR_LABEL_VISIBLE:
             if (c.label) c.label->setVisible(value != 0);
             return UI_OK;
+        case ATTR_LABEL_TOP:
+        case ATTR_LABEL_LEFT: {
+            if (!c.label) applyLabel(c, QString());
+            Panel *p = findPanel(panel);
+            QPoint at = c.label->parentWidget()->mapTo(p->widget, c.label->pos());
+            if (attribute == ATTR_LABEL_TOP) at.setY(value); else at.setX(value);
+            c.labelPinned = true;
+            c.label->move(c.label->parentWidget()->mapFrom(p->widget, at));
+            return UI_OK;
+        }
         case ATTR_LABEL_POINT_SIZE: {
             if (value <= 0) return UI_ERR_BAD_VALUE;
             c.labelPointSize = value;
@@ -1123,6 +1133,12 @@ int GetCtrlAttribute(int panel, int control, int attribute, int *value) {
         case ATTR_VISIBLE: *value = c.style == CTRL_TIMER ? 0 : !w->isHidden(); return UI_OK;
         case ATTR_DIMMED: *value = w->isEnabled() ? 0 : 1; return UI_OK;
         case ATTR_LABEL_VISIBLE: *value = c.label && !c.label->isHidden(); return UI_OK;
+        case ATTR_LABEL_TOP: case ATTR_LABEL_LEFT: {
+            if (!c.label) return UI_ERR_BAD_ATTRIBUTE;
+            QPoint at = c.label->parentWidget()->mapTo(findPanel(panel)->widget, c.label->pos());
+            *value = attribute == ATTR_LABEL_TOP ? at.y() : at.x();
+            return UI_OK;
+        }
         case ATTR_LABEL_POINT_SIZE: *value = (c.label ? c.label->font() : w->font()).pointSize(); return UI_OK;
         case ATTR_TEXT_POINT_SIZE: *value = w->font().pointSize(); return UI_OK;
         case ATTR_TEXT_COLOR: *value = c.textColor >= 0 ? c.textColor : fromColor(w->palette().color(QPalette::WindowText)); return UI_OK;

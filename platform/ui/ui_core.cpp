@@ -174,6 +174,47 @@ protected:
         }
     }
 
+    // A child panel the user may size is sized by dragging its edges (a top-level window is
+    // sized by the window manager).
+    int edgesAt(const QPoint &pos) const {
+        Panel *p = findPanel(handle_);
+        if (!p || !p->parent || !p->sizable) return 0;
+        const int m = 4;
+        int e = 0;
+        if (pos.x() < m) e |= 1;
+        if (pos.x() >= width() - m) e |= 2;
+        if (pos.y() < m) e |= 4;
+        if (pos.y() >= height() - m) e |= 8;
+        return e;
+    }
+    void mousePressEvent(QMouseEvent *e) override {
+        drag_ = e->button() == Qt::LeftButton ? edgesAt(e->position().toPoint()) : 0;
+        start_ = e->globalPosition().toPoint();
+        startGeometry_ = geometry();
+        if (!drag_) QWidget::mousePressEvent(e);
+    }
+    void mouseMoveEvent(QMouseEvent *e) override {
+        if (!drag_) {
+            int edges = edgesAt(e->position().toPoint());
+            setCursor((edges & 3) && (edges & 12) ? Qt::SizeFDiagCursor
+                      : (edges & 3) ? Qt::SizeHorCursor
+                      : (edges & 12) ? Qt::SizeVerCursor : Qt::ArrowCursor);
+            QWidget::mouseMoveEvent(e);
+            return;
+        }
+        QPoint d = e->globalPosition().toPoint() - start_;
+        QRect g = startGeometry_;
+        if (drag_ & 1) g.setLeft(std::min(g.left() + d.x(), g.right() - 1));
+        if (drag_ & 2) g.setRight(std::max(g.right() + d.x(), g.left() + 1));
+        if (drag_ & 4) g.setTop(std::min(g.top() + d.y(), g.bottom() - 1));
+        if (drag_ & 8) g.setBottom(std::max(g.bottom() + d.y(), g.top() + 1));
+        setGeometry(g);
+    }
+    void mouseReleaseEvent(QMouseEvent *e) override {
+        if (!drag_) QWidget::mouseReleaseEvent(e);
+        drag_ = 0;
+    }
+
 public:
     static void updateDecoration(Panel &p) {
         if (!p.decoration || !p.widget) return;
@@ -193,6 +234,35 @@ public:
 
 private:
     int handle_;
+    int drag_ = 0;
+    QPoint start_;
+    QRect startGeometry_;
+};
+
+// Title bar of a child panel: dragging it moves the panel.
+class TitleBar : public QLabel {
+public:
+    TitleBar(int panel, QWidget *parent) : QLabel(parent), panel_(panel) {}
+
+protected:
+    void mousePressEvent(QMouseEvent *e) override {
+        tarq_ui::Panel *p = findPanel(panel_);   // (QFrame has a Panel of its own)
+        if (e->button() != Qt::LeftButton || !p || !p->widget) return;
+        dragging_ = true;
+        start_ = e->globalPosition().toPoint();
+        startPos_ = p->widget->pos();
+    }
+    void mouseMoveEvent(QMouseEvent *e) override {
+        tarq_ui::Panel *p = findPanel(panel_);   // (QFrame has a Panel of its own)
+        if (!dragging_ || !p || !p->widget) return;
+        p->widget->move(startPos_ + e->globalPosition().toPoint() - start_);
+    }
+    void mouseReleaseEvent(QMouseEvent *) override { dragging_ = false; }
+
+private:
+    int panel_;
+    bool dragging_ = false;
+    QPoint start_, startPos_;
 };
 
 namespace {
@@ -204,7 +274,7 @@ void updatePanelDecoration(Panel &p) {
         auto *frame = new QFrame(p.widget->parentWidget());
         frame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         frame->setLineWidth(2);
-        auto *title = new QLabel(frame);
+        auto *title = new TitleBar(p.handle, frame);
         title->setAutoFillBackground(true);
         QPalette pal = title->palette();
         pal.setColor(QPalette::Window, QColor(0x30, 0x50, 0x90));
@@ -363,6 +433,7 @@ int newPanelRecord(int parent, const QString &name, const QRect &geometry, const
     p->parent = parent;
     p->name = name;
     auto *w = new PanelWidget(p->handle, parentPanel ? parentPanel->widget.data() : nullptr);
+    if (parentPanel) w->setMouseTracking(true);   // edge cursors of a sizable child panel
     w->setWindowTitle(title);
     w->setAutoFillBackground(true);
     p->widget = w;
@@ -416,6 +487,10 @@ void applyLabel(Control &c, const QString &text) {
 
 void placeLabel(Control &c) {
     if (!c.label || !c.widget) return;
+    if (c.labelPinned) {
+        c.label->adjustSize();
+        return;
+    }
     QRect g = c.widget->geometry();
     c.label->adjustSize();
     c.label->move(g.x(), g.y() - c.label->height());

@@ -52,6 +52,7 @@ struct Control {
     int textColor = -1;
     int backColor = -1;
     int labelPointSize = 0;
+    bool labelPinned = false;          // placed by the program, not above the control
     QString labelFont;
     QTimer *timer = nullptr;           // timer controls
     double interval = 1.0;
@@ -119,6 +120,7 @@ int graphPlotXY(GraphWidget *g, const void *x, const void *y, size_t count, int 
 QMenuBar *menuBarWidget(int menuBar);
 int menuBarOfPanelDiscarded(int panel);
 QMenu *menuForPullDown(int menuBar);
+void setMenuBarOwner(int menuBar, int panel);   // panel passed to the callbacks of a pull-down
 
 // .ui resources (ui_resource.cpp)
 struct UiNode {

@@ -153,6 +153,10 @@ int menuBarOfPanelDiscarded(int panel) {
     return UI_OK;
 }
 
+void setMenuBarOwner(int menuBar, int panel) {
+    if (MenuBarRec *b = findBar(menuBar)) b->panel = panel;
+}
+
 QMenu *menuForPullDown(int menuBar) {
     MenuBarRec *b = findBar(menuBar);
     if (!b) return nullptr;

@@ -242,6 +242,7 @@ int SetToolBarItemAttribute(int toolBar, int index, int attribute, int value) {
             QMenu *m = value ? menuForPullDown(value) : nullptr;
             if (value && !m) return UI_ERR_BAD_MENU;
             it->menuBar = value;
+            if (value) setMenuBarOwner(value, tb.panel);
             b->setMenu(m);
             b->setPopupMode(QToolButton::InstantPopup);
             layout(tb);

@@ -483,6 +483,45 @@ TEST_F(PanelTest, ChildPanelsInstancesAndAttributes) {
     EXPECT_EQ(v, 0);
     SetPanelAttribute(panel, ATTR_TITLEBAR_VISIBLE, 0);
     EXPECT_TRUE(GetPanelWidget(panel)->windowFlags() & Qt::FramelessWindowHint);
+    // The user sizes a child panel by its edges and moves it by its title bar.
+    panelEventCount = 0;
+    InstallPanelCallback(a, PanelCb, nullptr);
+    QWidget *aw = GetPanelWidget(a);
+    QTest::mousePress(aw, Qt::LeftButton, {}, QPoint(aw->width() - 2, 10));
+    QTest::mouseMove(aw, QPoint(aw->width() + 38, 10));
+    QTest::mouseRelease(aw, Qt::LeftButton, {}, QPoint(aw->width() + 38, 10));
+    GetPanelAttribute(a, ATTR_WIDTH, &v);
+    EXPECT_EQ(v, 160);
+    ASSERT_GE(panelEventCount, 1);
+    EXPECT_EQ(panelEvents[0], EVENT_PANEL_SIZE);
+    SetPanelAttribute(a, ATTR_SIZABLE, 0);
+    QTest::mousePress(aw, Qt::LeftButton, {}, QPoint(aw->width() - 2, 10));
+    QTest::mouseMove(aw, QPoint(aw->width() + 38, 10));
+    QTest::mouseRelease(aw, Qt::LeftButton, {}, QPoint(aw->width() + 38, 10));
+    GetPanelAttribute(a, ATTR_WIDTH, &v);
+    EXPECT_EQ(v, 160);
+    QLabel *title = nullptr;
+    for (QLabel *l : aw->parentWidget()->findChildren<QLabel *>())
+        if (l->text() == QString("Измерение")) title = l;
+    ASSERT_NE(title, nullptr);
+    panelEventCount = 0;
+    QTest::mousePress(title, Qt::LeftButton, {}, QPoint(10, 5));
+    QTest::mouseMove(title, QPoint(30, 15));
+    QTest::mouseRelease(title, Qt::LeftButton, {}, QPoint(30, 15));
+    GetPanelAttribute(a, ATTR_TOP, &v);
+    EXPECT_EQ(v, 210);
+    ASSERT_GE(panelEventCount, 1);
+    EXPECT_EQ(panelEvents[0], EVENT_PANEL_MOVE);
+    // A label placed by the program stays where it was put.
+    const int msrr = GetCtrlId(a, "MSRR");
+    SetCtrlAttribute(a, msrr, ATTR_LABEL_TEXT, "R,Ом");
+    SetCtrlAttribute(a, msrr, ATTR_LABEL_TOP, 6);
+    SetCtrlAttribute(a, msrr, ATTR_LABEL_LEFT, 2);
+    SetCtrlAttribute(a, msrr, ATTR_LEFT, 44);
+    GetCtrlAttribute(a, msrr, ATTR_LABEL_LEFT, &v);
+    EXPECT_EQ(v, 2);
+    GetCtrlAttribute(a, msrr, ATTR_LABEL_TOP, &v);
+    EXPECT_EQ(v, 6);
     HidePanel(a);
     GetPanelAttribute(a, ATTR_VISIBLE, &v);
     EXPECT_EQ(v, 0);
