@@ -98,6 +98,7 @@ constexpr int ATTR_BACKCOLOR = 13;              // panels, buttons, text message
 constexpr int ATTR_PANEL_PARENT = 14;           // 0 for top-level panels
 constexpr int ATTR_CONSTANT_NAME = 15;          // s, read only
 constexpr int ATTR_WINDOW_ZOOM = 16;            // VAL_NO_ZOOM / VAL_MINIMIZE
+constexpr int ATTR_CLOSE_CTRL = 17;             // closing the window commits this control (0: none)
 constexpr int ATTR_CTRL_VAL = 20;               // same as Set/GetCtrlVal
 constexpr int ATTR_LABEL_TEXT = 21;             // s
 constexpr int ATTR_LABEL_FONT = 22;             // s, font family

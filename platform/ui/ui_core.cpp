@@ -136,7 +136,10 @@ protected:
         switch (e->type()) {
         case QEvent::Close:
             e->ignore();   // the program decides what closing means
-            firePanel(handle_, EVENT_CLOSE, 0, 0);
+            if (p->closeCtrl && findControl(handle_, p->closeCtrl))
+                fireCtrl(handle_, p->closeCtrl, EVENT_COMMIT, 0, 0);
+            else
+                firePanel(handle_, EVENT_CLOSE, 0, 0);
             return true;
         case QEvent::Resize:
         case QEvent::Move: {
@@ -712,6 +715,10 @@ int SetPanelAttribute(int panel, int attribute, int value) {
             return UI_OK;
         case ATTR_ACTIVE_CTRL:
             return SetActiveCtrl(panel, value);
+        case ATTR_CLOSE_CTRL:
+            if (value && !findControl(panel, value)) return UI_ERR_BAD_CONTROL;
+            p->closeCtrl = value;
+            return UI_OK;
         case ATTR_CALLBACK_DATA:
             p->callbackData = reinterpret_cast<void *>(static_cast<intptr_t>(value));
             return UI_OK;
@@ -774,6 +781,7 @@ int GetPanelAttribute(int panel, int attribute, int *value) {
         case ATTR_PANEL_PARENT: *value = p->parent; break;
         case ATTR_WINDOW_ZOOM: *value = p->minimized ? VAL_MINIMIZE : VAL_NO_ZOOM; break;
         case ATTR_ACTIVE_CTRL: *value = GetActiveCtrl(panel); break;
+        case ATTR_CLOSE_CTRL: *value = p->closeCtrl; break;
         default: return UI_ERR_BAD_ATTRIBUTE;
         }
         return UI_OK;

@@ -86,6 +86,7 @@ struct Panel {
     int suppressEvents = 0;
     bool minimized = false;
     int activeCtrl = 0;
+    int closeCtrl = 0;                 // commits when the user closes the window
     std::vector<int> tabOrder;
 };
 

@@ -435,6 +435,16 @@ TEST_F(PanelTest, PanelEventsComeFromTheUserOnly) {
     ASSERT_GE(panelEventCount, 1);
     EXPECT_EQ(panelEvents[0], EVENT_CLOSE);
     EXPECT_TRUE(pw->isVisible());   // closing is the program's decision
+    // With a close control, closing the window commits that control instead.
+    const int cancel = id("CMD");
+    InstallCtrlCallback(panel, cancel, Recorder::callback, nullptr);
+    SetPanelAttribute(panel, ATTR_CLOSE_CTRL, cancel);
+    panelEventCount = 0;
+    Recorder::reset();
+    pw->close();
+    EXPECT_EQ(panelEventCount, 0);
+    EXPECT_EQ(Recorder::kinds(), std::vector<int>{EVENT_COMMIT});
+    SetPanelAttribute(panel, ATTR_CLOSE_CTRL, 0);
     panelEventCount = 0;
     pw->setWindowState(Qt::WindowMinimized);
     ProcessSystemEvents();
