@@ -149,7 +149,9 @@ void WriteWisdomFile(const std::string &text)
         unlink(name.data());
 }
 
-// Under g_planner.
+// Under g_planner. fftw_init_threads must come before the planner is first used (even by
+// fftw_set_timelimit): FFTW builds its Cooley-Tukey solvers with their threaded variants only
+// then, and wisdom written by a planner set up the other way round does not load.
 void PrepareFftwLocked()
 {
     if (!g_threadsInitialised) {
@@ -191,8 +193,8 @@ public:
             fftw_set_timelimit(0.0); // cut the running measurement short (see the file comment)
         lock_ = std::unique_lock(g_planner);
         g_foregroundWaiting.fetch_sub(1);
+        PrepareFftwLocked(); // before any other FFTW call, so that the planner gets its threads
         fftw_set_timelimit(FFTW_NO_TIMELIMIT);
-        PrepareFftwLocked();
     }
 
 private:

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <fftw3.h>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -276,6 +278,20 @@ TEST(AnalysisEngine, WisdomIsWrittenAtomicallyUnderTheCacheDirectory)
         EXPECT_EQ(e.path().filename(), "fftw3-wisdom"); // no temporary left behind
     }
     EXPECT_EQ(entries, 1);
+    // It loads into this process's planner, and into any threaded FFTW program's: its signature
+    // is the one FFTW's own tool writes (a planner used before fftw_init_threads differs).
+    EXPECT_EQ(fftw_import_wisdom_from_filename(file.c_str()), 1);
+    if (FILE *tool = popen("fftw-wisdom -n -T 2 -e rof16 2>/dev/null", "r")) {
+        char line[256] = {};
+        const bool got = std::fgets(line, sizeof line, tool) != nullptr;
+        pclose(tool);
+        std::string reference(line);
+        if (got && reference.rfind("(fftw-3", 0) == 0) {
+            while (!reference.empty() && (reference.back() == '\n' || reference.back() == '\r'))
+                reference.pop_back();
+            EXPECT_EQ(head, reference);
+        }
+    }
     // The spectrum still agrees after the measured plan replaced the estimated one.
     std::vector<double> s2(n / 2);
     ASSERT_EQ(AutoPowerSpectrum(x.data(), n, 1.0, s2.data(), &df), TARQ_ANALYSIS_SUCCESS);
