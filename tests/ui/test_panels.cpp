@@ -61,6 +61,12 @@ TEST(PanelLoad, BadResourcesAndHandlesGiveStatuses) {
     EXPECT_EQ(LoadPanel(0, "/nonexistent/dir/x.ui", "SAMPLE"), UI_ERR_RESOURCE);
     EXPECT_EQ(LoadPanel(0, samplePath("sample.lwl").c_str(), "SAMPLE"), UI_ERR_RESOURCE);
     EXPECT_EQ(LoadPanel(0, nullptr, "SAMPLE"), UI_ERR_RESOURCE);
+    const std::string broken = scratchPath("BROKEN.ui");
+    FILE *f = std::fopen(broken.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("<ui version=\"4.0\"><widget class=\"QWidget\" name=\"BROKEN\"><widget class=", f);
+    std::fclose(f);
+    EXPECT_EQ(LoadPanel(0, broken.c_str(), "BROKEN"), UI_ERR_RESOURCE);
     EXPECT_EQ(LoadPanel(12345, samplePath().c_str(), "SMALL"), UI_ERR_BAD_PANEL);
     EXPECT_EQ(DisplayPanel(-3), UI_ERR_BAD_PANEL);
     EXPECT_EQ(SetCtrlVal(987654, 2, 1), UI_ERR_BAD_PANEL);

@@ -201,6 +201,38 @@ TEST(LanguageFiles, AppliedToAPanelAndAMenuBar) {
     DiscardMenuBar(bar);
 }
 
+TEST(LanguageFiles, QuotesEscapesAndNoise) {
+    const std::string path = scratchPath("ui_escapes.lwl");
+    writeFile(path, "\xEF\xBB\xBF# comment\nno equals sign here\n[P]\n"
+                    "\"Сброс экрана \" = \"Reset screen \"\n"
+                    "a\\=b = a=b\n"
+                    "Две\\nстроки = Two\\nlines\n"
+                    " = empty source\n");
+    int p = NewPanel(0, "", 10, 10, 100, 300);
+    int a = NewCtrl(p, CTRL_COMMAND_BUTTON, "Сброс экрана ", 10, 10);
+    int b = NewCtrl(p, CTRL_TEXT_MSG, "a=b", 40, 10);
+    int c = NewCtrl(p, CTRL_TEXT_MSG, "Две\nстроки", 70, 10);
+    // A panel made at run time has no constant name: only [*] would apply, so nothing changes.
+    EXPECT_EQ(LocalizePanel(p, path.c_str()), 0);
+    std::string s;
+    GetCtrlAttribute(p, a, ATTR_LABEL_TEXT, &s);
+    EXPECT_EQ(s, "Сброс экрана ");
+    DiscardPanel(p);
+    writeFile(path, "[*]\n\"Сброс экрана \" = \"Reset screen \"\na\\=b = a=b\nДве\\nстроки = Two\\nlines\n");
+    p = NewPanel(0, "", 10, 10, 100, 300);
+    a = NewCtrl(p, CTRL_COMMAND_BUTTON, "Сброс экрана ", 10, 10);
+    b = NewCtrl(p, CTRL_TEXT_MSG, "a=b", 40, 10);
+    c = NewCtrl(p, CTRL_TEXT_MSG, "Две\nстроки", 70, 10);
+    EXPECT_EQ(LocalizePanel(p, path.c_str()), 0);
+    GetCtrlAttribute(p, a, ATTR_LABEL_TEXT, &s);
+    EXPECT_EQ(s, "Reset screen ");
+    GetCtrlVal(p, b, &s);
+    EXPECT_EQ(s, "a=b");
+    GetCtrlVal(p, c, &s);
+    EXPECT_EQ(s, "Two\nlines");
+    DiscardPanel(p);
+}
+
 TEST(Printing, PanelToPdfFile) {
     int panel = LoadPanel(0, samplePath().c_str(), "SAMPLE");
     const std::string pdf = scratchPath("ui_panel.pdf");
