@@ -584,8 +584,17 @@ TEST_F(PanelTest, DuplicateSplitterAndPictures) {
     EXPECT_FALSE(static_cast<QAbstractButton *>(GetCtrlWidget(panel, id("CMD")))->icon().isNull());
     DiscardBitmap(bmp);
     EXPECT_EQ(SetCtrlBitmap(panel, id("CMD"), bmp), UI_ERR_BAD_VALUE);
-    // Discarding a control
-    EXPECT_EQ(DiscardCtrl(panel, id("MSG")), 0);
+    // Right click, then discarding a control: its callback hears both
+    DisplayPanel(panel);
+    Recorder::reset();
+    InstallCtrlCallback(panel, id("MSG"), Recorder::callback, nullptr);
+    QTest::mouseClick(GetCtrlWidget(panel, id("MSG")), Qt::RightButton, {}, QPoint(3, 4));
+    const int msg = id("MSG");
+    EXPECT_EQ(DiscardCtrl(panel, msg), 0);
+    EXPECT_EQ(Recorder::kinds(msg), (std::vector<int>{EVENT_RIGHT_CLICK, EVENT_DISCARD}));
+    ASSERT_FALSE(Recorder::events.empty());
+    EXPECT_EQ(Recorder::events[0].data1, 84);    // the message sits at (760, 80)
+    EXPECT_EQ(Recorder::events[0].data2, 763);
     EXPECT_EQ(GetCtrlId(panel, "MSG"), UI_ERR_BAD_CONTROL);
 }
 
