@@ -1,6 +1,8 @@
 // Event processing: nested processing, deferred calls, timers, thread pools, time texts, locale.
 #include "ui_test_util.h"
 
+#include <QThread>
+
 #include <atomic>
 #include <clocale>
 #include <cstdio>
@@ -83,6 +85,32 @@ int ticks = 0;
 int TickCallback(int, int, int event, void *, int, int) {
     if (event == EVENT_TIMER_TICK) ticks++;
     return 0;
+}
+
+struct FromWorker {
+    std::atomic<bool> ranInPanelThread{false};
+    std::atomic<int> runs{0};
+};
+
+int PostFromWorker(void *data) {
+    PostDeferredCall([](void *d) {
+        auto *f = static_cast<FromWorker *>(d);
+        f->ranInPanelThread = QThread::currentThread() == qApp->thread();
+        f->runs++;
+    }, data);
+    return 0;
+}
+
+TEST(EventProcessing, WorkerPostsADeferredCallToThePanelThread) {
+    FromWorker f;
+    int pool = 0, fn = 0;
+    NewThreadPool(1, &pool);
+    ScheduleThreadPoolFunction(pool, PostFromWorker, &f, &fn);
+    WaitForThreadPoolFunction(pool, fn, nullptr);
+    DiscardThreadPool(pool);
+    ProcessSystemEvents();
+    EXPECT_EQ(f.runs.load(), 1);
+    EXPECT_TRUE(f.ranInPanelThread.load());
 }
 
 TEST(EventProcessing, TimerControlTicksWhileEnabled) {
