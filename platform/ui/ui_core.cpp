@@ -191,6 +191,7 @@ protected:
         return e;
     }
     void mousePressEvent(QMouseEvent *e) override {
+        if (Panel *p = findPanel(handle_); p && p->parent) setFocus(Qt::MouseFocusReason);
         drag_ = e->button() == Qt::LeftButton ? edgesAt(e->position().toPoint()) : 0;
         start_ = e->globalPosition().toPoint();
         startGeometry_ = geometry();
@@ -381,7 +382,23 @@ private:
     bool lastResult_ = false;
 };
 
+// The panel a widget belongs to (its own panel for a panel widget), 0 for none.
+int panelOfWidget(const QWidget *w) {
+    for (const QWidget *x = w; x; x = x->parentWidget()) {
+        QVariant panel = x->property("tarqPanel");
+        if (panel.isValid()) return panel.toInt();
+    }
+    return 0;
+}
+
 void focusChanged(QWidget *old, QWidget *now) {
+    // Child panels have no window to activate: they gain and lose the focus with their controls
+    // (top-level panels report window activation instead).
+    const int oldPanel = old ? panelOfWidget(old) : 0, newPanel = now ? panelOfWidget(now) : 0;
+    if (oldPanel != newPanel) {
+        if (Panel *p = findPanel(oldPanel); p && p->parent) firePanel(oldPanel, EVENT_LOST_FOCUS, 0, 0);
+        if (Panel *p = findPanel(newPanel); p && p->parent) firePanel(newPanel, EVENT_GOT_FOCUS, 0, 0);
+    }
     Control *a = old ? controlOfWidget(old) : nullptr;
     Control *b = now ? controlOfWidget(now) : nullptr;
     int ap = a ? a->panel : 0, ac = a ? a->id : 0;
@@ -436,7 +453,10 @@ int newPanelRecord(int parent, const QString &name, const QRect &geometry, const
     p->parent = parent;
     p->name = name;
     auto *w = new PanelWidget(p->handle, parentPanel ? parentPanel->widget.data() : nullptr);
-    if (parentPanel) w->setMouseTracking(true);   // edge cursors of a sizable child panel
+    if (parentPanel) {
+        w->setMouseTracking(true);            // edge cursors of a sizable child panel
+        w->setFocusPolicy(Qt::ClickFocus);    // a click on it makes it the active panel
+    }
     w->setWindowTitle(title);
     w->setAutoFillBackground(true);
     p->widget = w;

@@ -528,6 +528,14 @@ TEST_F(PanelTest, ChildPanelsInstancesAndAttributes) {
     EXPECT_EQ(v, 210);
     ASSERT_GE(panelEventCount, 1);
     EXPECT_EQ(panelEvents[0], EVENT_PANEL_MOVE);
+    // A click on a child panel gives it the focus (it has no window of its own to activate).
+    panelEventCount = 0;
+    GetPanelWidget(panel)->activateWindow();
+    SetActiveCtrl(panel, GetCtrlId(panel, "STR"));
+    QTest::mouseClick(aw, Qt::LeftButton, {}, QPoint(20, 15));
+    ProcessSystemEvents();
+    std::vector<int> focus(panelEvents, panelEvents + panelEventCount);
+    EXPECT_NE(std::find(focus.begin(), focus.end(), EVENT_GOT_FOCUS), focus.end());
     // A label placed by the program stays where it was put.
     const int msrr = GetCtrlId(a, "MSRR");
     SetCtrlAttribute(a, msrr, ATTR_LABEL_TEXT, "R,Ом");
