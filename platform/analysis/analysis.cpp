@@ -71,9 +71,23 @@ std::mutex g_windowMutex;
 std::vector<WindowCacheEntry> g_windows;
 uint64_t g_windowClock = 0;
 
+std::shared_ptr<const std::vector<double>> CachedWindowShared(int32_t type, int64_t n);
+
 // The scaled window of a type and length, from the cache or made and cached; null when memory
 // runs out (the caller then computes the window on the fly).
 std::shared_ptr<const std::vector<double>> CachedWindow(int32_t type, int64_t n)
+{
+    // The window a thread used last is found without the lock.
+    thread_local WindowCacheEntry last{-1, 0, 0, nullptr};
+    if (last.w && last.type == type && last.n == n)
+        return last.w;
+    std::shared_ptr<const std::vector<double>> found = CachedWindowShared(type, n);
+    if (found)
+        last = {type, n, 0, found};
+    return found;
+}
+
+std::shared_ptr<const std::vector<double>> CachedWindowShared(int32_t type, int64_t n)
 {
     {
         std::lock_guard lock(g_windowMutex);
@@ -170,9 +184,7 @@ extern "C" int32_t ScaledWindowEx(double x[], int64_t n, int32_t windowType, dou
     if (n <= kCachedWindowMax) {
         std::shared_ptr<const std::vector<double>> w = CachedWindow(windowType, n);
         if (w) {
-            const double *wp = w->data();
-            for (int64_t i = 0; i < n; ++i)
-                x[i] *= wp[i];
+            MultiplyInPlace(x, w->data(), n);
             return TARQ_ANALYSIS_SUCCESS;
         }
     }

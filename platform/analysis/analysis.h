@@ -70,8 +70,8 @@ int32_t TarqWindowConstants(int32_t windowType, WindowConstants *constants);
  * (integer division; bins 0 .. n/2-1, the Nyquist bin of an even n is not part of them) and
  * df = 1 / (n dt). n = 1 is valid and writes no bins.
  *   amplitude[0] = |X0| / n, amplitude[k] = sqrt(2) |Xk| / n   (Vrms for a signal in volts)
- *   phase[k] = arg Xk in radians, in (-pi, pi], or unwrapped (successive bins differ by at most
- *              pi) when unwrapPhase is nonzero
+ *   phase[k] = arg Xk in radians, in [-pi, pi] (DC: 0 or pi), or unwrapped from bin 0 on
+ *              (successive bins differ by at most pi) when unwrapPhase is nonzero
  *   spectrum[0] = X0^2 / n^2, spectrum[k] = 2 |Xk|^2 / n^2      (Vrms^2) */
 int32_t AmpPhaseSpectrum(const double input[], int64_t n, int32_t unwrapPhase, double dt,
                          double amplitude[], double phase[], double *df);
@@ -115,7 +115,13 @@ int32_t PowerFrequencyEstimate(const double spectrum[], int64_t n, double search
  * of the fundamental:
  *   THD   = 100 sqrt(P2 + ... + Pk) / sqrt(P1)
  *   THD+N = 100 sqrt(Ptotal - P1 - Pdc) / sqrt(P1)
- * so that SINAD = -20 log10(THD+N / 100) and SNR follows from SINAD and THD. */
+ * so that SINAD = -20 log10(THD+N / 100) and SNR follows from SINAD and THD. Each tone (and DC)
+ * is the sum of the bins within a window-dependent half width of its peak bin (None 3,
+ * Hanning 24, Hamming / Blackman-Harris / exact Blackman 8, Blackman / flat top 12) divided by
+ * the ENBW; harmonic k is the largest bin near k times the measured fundamental. The noise
+ * under the DC and fundamental lobes, and in bins that are exactly 0 (set so by the caller), is
+ * counted at the mean density of the noise-only bins. The fundamental must lie at least two
+ * half widths above DC. */
 int32_t HarmonicAnalyzer(const double spectrum[], int64_t spectrumSize, int64_t frameSize,
                          int32_t harmonics, int32_t windowType, double samplingRate,
                          double fundamental, double amplitudes[], double frequencies[],
@@ -158,8 +164,13 @@ int64_t RoundRealToNearestInteger(double x);
  * (0 turns it off). Defaults: wisdom on, 600 s, or TARQ_FFTW_WISDOM=0 / TARQ_FFTW_MEASURE_SECONDS
  * from the environment. Takes effect for lengths planned afterwards. */
 int32_t TarqAnalysisConfigure(int32_t useWisdom, double measureSeconds);
-/* Releases the idle transform work buffer and all cached plans (waits for background planning
- * to stop). Returns the number of bytes of work buffer released. */
+/* Memory held between calls: one idle work buffer of (n/2 + 1) complex values for the most
+ * recent transform of at least 256 KiB of bins (for 33,554,431 samples 256 MiB), reused by any
+ * later transform it fits (up to twice the need); per thread that ran a shorter transform, one
+ * 256 KiB buffer and its last short plan and window (freed when the thread ends); the plans of
+ * the 16 most recently used lengths; up to four windows of at most 64 Ki points.
+ * Releases the idle work buffer and all cached plans (waits for background planning to stop).
+ * Returns the number of bytes of work buffer released. */
 int64_t TarqAnalysisReleaseMemory(void);
 /* Bytes of idle work buffer currently held for reuse. */
 int64_t TarqAnalysisHeldBytes(void);

@@ -18,7 +18,8 @@
 //  - Work buffer: at most one idle buffer of (n/2 + 1) complex values is kept, the one of the most
 //    recent large transform (for 33,554,431 samples 256 MiB). A call of a length that fits it
 //    (its size up to twice the need) reuses it without new page faults; a bigger one replaces
-//    it. TarqAnalysisReleaseMemory frees it (and the plans); buffers below 256 KiB are not kept.
+//    it. TarqAnalysisReleaseMemory frees it (and the plans). Short transforms (below 256 KiB of
+//    bins) use one 256 KiB buffer per thread instead, kept until the thread ends.
 #include "analysis_internal.h"
 
 #include <algorithm>
@@ -230,6 +231,18 @@ struct CacheEntry {
 std::mutex g_cacheMutex;
 std::map<PlanKey, CacheEntry> g_cache;
 uint64_t g_useClock = 0;
+// Bumped whenever a cached plan is replaced or dropped: invalidates the per-thread shortcut.
+std::atomic<uint64_t> g_cacheGeneration{1};
+
+// Short transforms cost about a microsecond, so the last short plan a thread used is kept by
+// that thread as well and found without the cache lock.
+constexpr int64_t kThreadLocalPlanBelow = int64_t{1} << 16;
+struct LastPlan {
+    PlanKey key{0, false};
+    uint64_t generation = 0;
+    std::shared_ptr<Plan> plan;
+};
+thread_local LastPlan t_lastPlan;
 
 // Under g_cacheMutex: drops the least recently used entries beyond the limit; the plans
 // themselves are destroyed by the caller after it has released the lock.
@@ -242,6 +255,7 @@ void TrimCacheLocked(std::vector<std::shared_ptr<Plan>> &dropped)
                 oldest = it;
         dropped.push_back(std::move(oldest->second.plan));
         g_cache.erase(oldest);
+        g_cacheGeneration.fetch_add(1);
     }
 }
 
@@ -350,6 +364,7 @@ void MeasureOne(const PlanKey &key, double limit)
         return; // released meanwhile; `fresh` is destroyed after the lock is dropped
     if (tNew < tOld * 0.97) {
         std::swap(it->second.plan, fresh);
+        g_cacheGeneration.fetch_add(1);
     } else {
         it->second.plan->measured = true; // nothing better to be found within the limit
     }
@@ -431,11 +446,17 @@ std::shared_ptr<Plan> GetPlan(int64_t n, const double *in, fftw_complex *out)
 {
     const PlanKey key{n, fftw_alignment_of(const_cast<double *>(in)) != 0 ||
                              fftw_alignment_of(reinterpret_cast<double *>(out)) != 0};
+    const bool shortcut = n < kThreadLocalPlanBelow;
+    if (shortcut && t_lastPlan.plan && t_lastPlan.key.n == n && t_lastPlan.key.unaligned == key.unaligned &&
+        t_lastPlan.generation == g_cacheGeneration.load())
+        return t_lastPlan.plan;
     {
         std::lock_guard lock(g_cacheMutex);
         auto it = g_cache.find(key);
         if (it != g_cache.end()) {
             it->second.lastUse = ++g_useClock;
+            if (shortcut)
+                t_lastPlan = LastPlan{key, g_cacheGeneration.load(), it->second.plan};
             return it->second.plan;
         }
     }
@@ -491,12 +512,25 @@ size_t g_idleCapacity = 0;
 
 } // namespace
 
+// Small buffers: one per thread, kept until the thread ends (at most 256 KiB each).
+struct SmallBuffer {
+    fftw_complex *data = nullptr;
+    size_t capacity = 0;
+    ~SmallBuffer() { fftw_free(data); }
+};
+thread_local SmallBuffer t_small;
+
 WorkBuffer::~WorkBuffer()
 {
     if (!data_)
         return;
     if (capacity_ * sizeof(fftw_complex) < kPoolFromBytes) {
-        fftw_free(data_);
+        if (!t_small.data) {
+            t_small.data = data_;
+            t_small.capacity = capacity_;
+        } else {
+            fftw_free(data_);
+        }
         return;
     }
     fftw_complex *drop = data_;
@@ -517,7 +551,24 @@ try {
     if (!buf.data_) {
         fftw_complex *take = nullptr, *drop = nullptr;
         size_t takeCap = 0;
-        if (need * sizeof(fftw_complex) >= kPoolFromBytes) {
+        if (need * sizeof(fftw_complex) < kPoolFromBytes) {
+            if (t_small.data && t_small.capacity >= need) {
+                take = t_small.data;
+                takeCap = t_small.capacity;
+                t_small.data = nullptr;
+                t_small.capacity = 0;
+            } else if (t_small.data) {
+                fftw_free(t_small.data); // too small: a bigger one comes back after this call
+                t_small.data = nullptr;
+                t_small.capacity = 0;
+            }
+            if (!take) {
+                // Room for any short transform, so that the thread's buffer is made only once.
+                const size_t cap = kPoolFromBytes / sizeof(fftw_complex) - 1;
+                take = static_cast<fftw_complex *>(fftw_malloc(cap * sizeof(fftw_complex)));
+                takeCap = cap;
+            }
+        } else {
             std::lock_guard lock(g_poolMutex);
             if (g_idle && g_idleCapacity >= need && g_idleCapacity <= 2 * need) {
                 take = g_idle;
@@ -610,7 +661,9 @@ extern "C" int64_t TarqAnalysisReleaseMemory(void)
     {
         std::lock_guard lock(g_cacheMutex);
         plans.swap(g_cache);
+        g_cacheGeneration.fetch_add(1);
     }
+    t_lastPlan = LastPlan{};
     plans.clear(); // plans still executing elsewhere live on until their callers finish
     fftw_complex *drop;
     size_t cap;

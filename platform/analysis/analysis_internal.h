@@ -53,6 +53,7 @@ struct CosineSum {
 };
 CosineSum WindowPolynomial(int32_t windowType);
 void ApplyWindow(double *x, int64_t begin, int64_t end, int64_t n, const CosineSum &poly);
+void MultiplyInPlace(double *x, const double *w, int64_t n);
 void PowerKernel(const fftw_complex *X, int64_t begin, int64_t end, double scale, double *pow);
 // cos/sin of 2 pi frac(cyclesPerStep j), j < count <= 512.
 void AngleTable(double cyclesPerStep, int64_t count, double *ct, double *st);

@@ -311,6 +311,12 @@ void ApplyWindow(double *x, int64_t begin, int64_t end, int64_t n, const CosineS
     }
 }
 
+TARQ_CLONES void MultiplyInPlace(double *x, const double *w, int64_t n)
+{
+    for (int64_t i = 0; i < n; ++i)
+        x[i] *= w[i];
+}
+
 void PowerKernel(const fftw_complex *X, int64_t begin, int64_t end, double scale, double *pow)
 {
     if (end > begin)
