@@ -1,6 +1,7 @@
 // Tool bars: a row of item controls on a small panel of their own over a backing panel.
 #include "ui_internal.h"
 
+#include <QAbstractButton>
 #include <QFrame>
 #include <QMenu>
 #include <QToolButton>
@@ -59,6 +60,8 @@ void layout(ToolBar &tb) {
             continue;
         }
         const int w = itemWidth(tb, it);
+        if (it.type == TOOLBAR_SEPARATOR)   // a wider separator is a filler: space, no line
+            static_cast<QFrame *>(c->widget.data())->setFrameStyle(w > 2 ? QFrame::NoFrame : (QFrame::VLine | QFrame::Sunken));
         c->widget->setGeometry(x, 2, w, tb.buttonSize);
         if (auto *b = qobject_cast<QAbstractButton *>(c->widget.data()))
             b->setIconSize(QSize(tb.buttonSize - 6, tb.buttonSize - 6));
@@ -234,8 +237,12 @@ int SetToolBarItemAttribute(int toolBar, int index, int attribute, int value) {
             return UI_OK;
         }
         case ATTR_TB_STATE:
-            if (it->type != TOOLBAR_TOGGLE_BUTTON) return UI_ERR_BAD_ATTRIBUTE;
-            return SetCtrlVal(tb.panel, it->ctrl, value ? 1 : 0);
+            if (it->type == TOOLBAR_TOGGLE_BUTTON) return SetCtrlVal(tb.panel, it->ctrl, value ? 1 : 0);
+            if (auto *b = qobject_cast<QAbstractButton *>(c->widget.data())) {
+                b->setDown(value != 0);   // a command button shown pressed while its work runs
+                return UI_OK;
+            }
+            return UI_ERR_BAD_ATTRIBUTE;
         case ATTR_TB_MENU_BAR: {
             auto *b = qobject_cast<QToolButton *>(c->widget.data());
             if (!b || it->type != TOOLBAR_MENU_BUTTON) return UI_ERR_BAD_ATTRIBUTE;
@@ -293,8 +300,12 @@ int GetToolBarItemAttribute(int toolBar, int index, int attribute, int *value) {
         case ATTR_TB_MENU_BAR: *value = it->menuBar; return UI_OK;
         case ATTR_TB_ITEM_TYPE: *value = it->type; return UI_OK;
         case ATTR_TB_STATE:
-            if (it->type != TOOLBAR_TOGGLE_BUTTON) return UI_ERR_BAD_ATTRIBUTE;
-            return GetCtrlVal(tb.panel, it->ctrl, value);
+            if (it->type == TOOLBAR_TOGGLE_BUTTON) return GetCtrlVal(tb.panel, it->ctrl, value);
+            if (auto *b = qobject_cast<QAbstractButton *>(findControl(tb.panel, it->ctrl)->widget.data())) {
+                *value = b->isDown() ? 1 : 0;
+                return UI_OK;
+            }
+            return UI_ERR_BAD_ATTRIBUTE;
         default: return UI_ERR_BAD_ATTRIBUTE;
         }
     });

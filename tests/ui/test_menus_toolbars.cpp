@@ -169,6 +169,14 @@ TEST(ToolBars, ItemsOfEveryKindWithCallbacksStatesAndImages) {
     EXPECT_EQ(state, 0);
     EXPECT_EQ(tbCalls, 3);
 
+    // A command button can be shown pressed while its work runs.
+    SetToolBarItemAttribute(tb, run, ATTR_TB_STATE, 1);
+    GetToolBarItemAttribute(tb, run, ATTR_TB_STATE, &state);
+    EXPECT_EQ(state, 1);
+    SetToolBarItemAttribute(tb, run, ATTR_TB_STATE, 0);
+    GetToolBarItemAttribute(tb, run, ATTR_TB_STATE, &state);
+    EXPECT_EQ(state, 0);
+
     // Hiding an item moves the following ones; width applies.
     int runLeft = 0, slotLeft = 0, slotLeft2 = 0;
     GetToolBarItemCtrl(tb, run, &tp, &ctrl);
