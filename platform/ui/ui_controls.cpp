@@ -19,6 +19,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include <charconv>
 #include <cmath>
 #include <climits>
 #include <cstdio>
@@ -37,18 +38,22 @@ struct Programmatic {
     ~Programmatic() { c.programmatic--; }
 };
 
+// Numbers in texts always have a decimal point, whatever the process locale says.
 QString numberText(double v) {
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.10g", v);
+    auto r = std::to_chars(buf, buf + sizeof buf - 1, v, std::chars_format::general, 10);
+    *r.ptr = '\0';
     return QString::fromLatin1(buf);
 }
 
 bool parseNumber(const QString &text, double *v) {
     const QByteArray b = text.trimmed().toUtf8();
-    if (b.isEmpty()) return false;
-    char *end = nullptr;
-    double d = std::strtod(b.constData(), &end);
-    if (end == b.constData() || *end != '\0') return false;
+    const char *s = b.constData(), *end = s + b.size();
+    if (s != end && *s == '+') s++;
+    if (s == end) return false;
+    double d = 0;
+    auto r = std::from_chars(s, end, d);
+    if (r.ec != std::errc() || r.ptr != end) return false;
     *v = d;
     return true;
 }

@@ -9,6 +9,7 @@
 #include <QTableWidget>
 #include <QTreeWidget>
 
+#include <charconv>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -167,7 +168,9 @@ int Ini_PutInt(IniText ini, const char *section, const char *key, int value) {
 
 int Ini_PutDouble(IniText ini, const char *section, const char *key, double value) {
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.17g", value);   // C locale: the toolkit keeps LC_NUMERIC "C"
+    // to_chars ignores the process locale: a decimal point whatever LC_NUMERIC says.
+    auto r = std::to_chars(buf, buf + sizeof buf - 1, value, std::chars_format::general, 17);
+    *r.ptr = '\0';
     return put(ini, section, key, buf);
 }
 
@@ -202,9 +205,11 @@ int Ini_GetDouble(IniText ini, const char *section, const char *key, double *val
     if (!v) return 0;
     if (!value) return UI_ERR_BAD_VALUE;
     const char *s = v->c_str();
-    char *end = nullptr;
-    double d = std::strtod(s, &end);
-    if (end == s || *end != '\0') return UI_ERR_BAD_VALUE;
+    const char *end = s + v->size();
+    if (*s == '+') s++;
+    double d = 0;
+    auto r = std::from_chars(s, end, d);
+    if (r.ec != std::errc() || r.ptr != end) return UI_ERR_BAD_VALUE;
     *value = d;
     return 1;
 }
