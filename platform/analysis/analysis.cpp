@@ -19,7 +19,10 @@ using namespace tarq::analysis;
 namespace {
 
 constexpr double kTwoPi = 2.0 * M_PI;
-constexpr int64_t kParallelFrom = int64_t{1} << 19; // per thread, for the element-wise passes
+// Per thread, for the passes around the transform. A second thread pays only when each half is
+// several milliseconds of work: on a loaded machine a thread that waits for a core costs a whole
+// scheduler time slice, more than a pass of a million samples takes.
+constexpr int64_t kParallelFrom = int64_t{1} << 22;
 
 bool Finite(double v) { return std::isfinite(v); }
 bool PositiveFinite(double v) { return std::isfinite(v) && v > 0; }

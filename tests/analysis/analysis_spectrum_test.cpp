@@ -217,9 +217,9 @@ TEST(AnalysisSpectrum, PhaseAndAmplitudeMayBeWrittenOverTheInput)
 TEST(AnalysisSpectrum, UnwrappedPhaseOfADelayIsAStraightLine)
 {
     // An impulse delayed by d samples has phase -2 pi k d / n: wrapped it jumps, unwrapped it
-    // must be the straight line itself. 2^20 samples are split between two threads, whose
+    // must be the straight line itself. 2^23 samples are split between two threads, whose
     // unwrapping must join up.
-    for (size_t n : {size_t{1000}, size_t{1} << 20}) {
+    for (size_t n : {size_t{1000}, size_t{1} << 23}) {
         SCOPED_TRACE(n);
         const size_t d = 7;
         std::vector<double> x(n, 0.0), a(n / 2), p(n / 2), w(n / 2);
