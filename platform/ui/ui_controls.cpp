@@ -417,6 +417,8 @@ void makeRingCell(Control &c, QTableWidget *t, int row, int col, const QStringLi
                         Programmatic g(*x);
                         if (auto *cell = t->item(r, k)) cell->setText(combo->currentText());
                     }
+                    // Choosing in a ring cell makes it the active cell, as a click on any cell does.
+                    if (t->currentRow() != r || t->currentColumn() != k) t->setCurrentCell(r, k);
                     fireCtrl(panel, id, EVENT_VAL_CHANGED, r + 1, k + 1);
                     fireCtrl(panel, id, EVENT_COMMIT, r + 1, k + 1);
                     return;

@@ -2,6 +2,7 @@
 #include "ui_test_util.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTableWidget>
@@ -349,6 +350,19 @@ TEST_F(PanelTest, TableCellsOfEveryType) {
     EXPECT_EQ(sel.top, 1);
     EXPECT_EQ(sel.height, 2);
     EXPECT_EQ(sel.width, 4);
+    // Choosing in a ring cell: the cell becomes active, then value-changed and commit.
+    InstallCtrlCallback(panel, t, Recorder::callback, nullptr);
+    auto *ring = qobject_cast<QComboBox *>(static_cast<QTableWidget *>(GetCtrlWidget(panel, t))->cellWidget(2, 0));
+    ASSERT_NE(ring, nullptr);
+    ring->setCurrentIndex(3);
+    emit ring->activated(3);
+    EXPECT_EQ(Recorder::kinds(t), (std::vector<int>{EVENT_ACTIVE_CELL_CHANGE, EVENT_VAL_CHANGED, EVENT_COMMIT}));
+    GetActiveTableCell(panel, t, &cell);
+    EXPECT_EQ(cell.x, 1);
+    EXPECT_EQ(cell.y, 3);
+    GetTableCellVal(panel, t, MakePoint(1, 3), &s);
+    EXPECT_EQ(s, "Плотность сп.мощн.");
+    Recorder::reset();
     // A user edit raises value-changed and commit with the cell
     InstallCtrlCallback(panel, t, Recorder::callback, nullptr);
     auto *table = static_cast<QTableWidget *>(GetCtrlWidget(panel, t));
