@@ -3,6 +3,7 @@
 #include "driver_fixture.h"
 
 #include <chrono>
+#include <clocale>
 #include <functional>
 
 using namespace tarq;
@@ -433,6 +434,29 @@ TEST_F(Session, BadHandlesGetErrorsFromEveryFunction) {
         }
     // The live session is untouched by all this.
     EXPECT_EQ(nextarq_ready_q(vi, &u16), 0);
+}
+
+} // namespace
+
+namespace {
+
+// A Russian process locale (decimal commas, digit grouping) changes nothing the driver writes.
+TEST_F(Session, TextsDoNotDependOnTheProcessLocale) {
+    if (!std::setlocale(LC_ALL, "ru_RU.UTF-8")) GTEST_SKIP() << "no Russian locale installed";
+    char driver[256], instrument[256];
+    EXPECT_EQ(nextarq_revision_query(vi, driver, instrument), 0);
+    std::vector<uint8_t> data(320, 1);
+    EXPECT_EQ(nextarq_writeCoefficients(vi, 1, data.data(), 320, 1234567), 0);
+    char date[20];
+    uint32_t serial = 0;
+    EXPECT_EQ(nextarq_readCoefficientInfo(vi, date, &serial), 0);
+    std::setlocale(LC_ALL, "C");
+    EXPECT_STREQ(driver, "1.0.2");
+    EXPECT_STREQ(instrument, "1");
+    EXPECT_EQ(serial, 1234567u);
+    EXPECT_EQ(std::strlen(date), 19u);
+    EXPECT_EQ(date[2], '-');
+    EXPECT_EQ(date[13], ':');
 }
 
 } // namespace
