@@ -62,6 +62,14 @@ int64_t HalfLobe(int32_t type)
     return kHalf[type];
 }
 
+// Half width of the main lobe in bins: what DC takes, and the least a tone takes when its
+// harmonics are too close for the wide sums above (a low fundamental).
+int64_t MainLobe(int32_t type)
+{
+    static const int64_t kMain[TARQ_WINDOW_COUNT] = {1, 2, 2, 3, 3, 3, 5};
+    return kMain[type];
+}
+
 constexpr int64_t kCachedWindowMax = int64_t{1} << 16;
 
 struct WindowCacheEntry {
@@ -440,8 +448,8 @@ try {
     const int64_t frame = frameSize > 0 ? frameSize : 2 * m;
     const double df = samplingRate / static_cast<double>(frame);
     const double enbw = ConstantsOf(windowType).enbw;
-    const int64_t half = HalfLobe(windowType);
-    const int64_t dcEnd = std::min<int64_t>(half, m - 1); // bins 0..dcEnd belong to DC
+    const int64_t mainLobe = MainLobe(windowType);
+    const int64_t dcEnd = std::min<int64_t>(mainLobe, m - 1); // bins 0..dcEnd belong to DC
 
     for (int32_t k = 0; k < harmonics; ++k)
         amplitudes[k] = frequencies[k] = 0.0;
@@ -451,13 +459,15 @@ try {
     const double fBin = fundamental / df;
     if (fundamental > 0 && fBin < static_cast<double>(m) && dcEnd + 1 < m) {
         const int64_t c = static_cast<int64_t>(std::llround(fBin));
-        const int64_t lo = std::min(std::max(dcEnd + 1, c - half), m - 1);
-        const int64_t hi = std::max(lo + 1, std::min(m, c + half + 1));
+        const int64_t lo = std::min(std::max(dcEnd + 1, c - mainLobe), m - 1);
+        const int64_t hi = std::max(lo + 1, std::min(m, c + mainLobe + 1));
         peak = ArgMax(spectrum, lo, hi);
     } else {
         peak = ArgMax(spectrum, dcEnd + 1, m);
     }
     peak = std::min(peak, m - 1);
+    // Wide sums for the leakage, but never wider than half the spacing of the harmonics.
+    const int64_t half = std::min(HalfLobe(windowType), std::max(mainLobe, (peak - 1) / 2));
     const Tone f1 = SumLobe(spectrum, m, peak, half, dcEnd + 1);
     const double p1 = f1.sum / enbw;
     const double freq1 = f1.sum > 0 ? df * f1.moment / f1.sum : df * static_cast<double>(peak);

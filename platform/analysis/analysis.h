@@ -117,11 +117,11 @@ int32_t PowerFrequencyEstimate(const double spectrum[], int64_t n, double search
  *   THD+N = 100 sqrt(Ptotal - P1 - Pdc) / sqrt(P1)
  * so that SINAD = -20 log10(THD+N / 100) and SNR follows from SINAD and THD. Each tone (and DC)
  * is the sum of the bins within a window-dependent half width of its peak bin (None 3,
- * Hanning 24, Hamming / Blackman-Harris / exact Blackman 8, Blackman / flat top 12) divided by
- * the ENBW; harmonic k is the largest bin near k times the measured fundamental. The noise
- * under the DC and fundamental lobes, and in bins that are exactly 0 (set so by the caller), is
- * counted at the mean density of the noise-only bins. The fundamental must lie at least two
- * half widths above DC. */
+ * Hanning 24, Hamming / Blackman-Harris / exact Blackman 8, Blackman / flat top 12, but at most
+ * half the fundamental's distance from DC and at least the main lobe) divided by the ENBW; DC
+ * takes the main lobe (1, 2, 2, 3, 3, 3, 5 bins); harmonic k is the largest bin near k times the
+ * measured fundamental. The noise under the DC and fundamental lobes, and in bins that are
+ * exactly 0 (set so by the caller), is counted at the mean density of the noise-only bins. */
 int32_t HarmonicAnalyzer(const double spectrum[], int64_t spectrumSize, int64_t frameSize,
                          int32_t harmonics, int32_t windowType, double samplingRate,
                          double fundamental, double amplitudes[], double frequencies[],

@@ -152,6 +152,20 @@ TEST(AnalysisTone, KnownThdSnrSinadAndSfdrAreRecovered)
     }
 }
 
+TEST(AnalysisTone, LowFundamentalOfAShortRecordKeepsItsHarmonicsApart)
+{
+    // 1024 samples with the tone ten bins above DC: the lobes must shrink to the harmonic
+    // spacing instead of swallowing the second harmonic into the fundamental.
+    const size_t n = 1024;
+    std::vector<double> x = Tone(n, 10.3, 1.0, 0.2);
+    const auto h2 = Tone(n, 20.6, 0.01, 1.1), h3 = Tone(n, 30.9, 0.00316227766, 2.3);
+    for (size_t i = 0; i < n; ++i)
+        x[i] += h2[i] + h3[i];
+    const Quality q = Analyse(x, 2e-9);
+    EXPECT_NEAR(q.f * n * 2e-9, 10.3, 0.02);
+    EXPECT_NEAR(q.thdDb, Db(1e-4 + 1e-5), 0.2);
+}
+
 TEST(AnalysisTone, HarmonicAnalyzerOutputsAndLimits)
 {
     const size_t n = 8192;
