@@ -22,7 +22,9 @@ function(tarq_add_test name)
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
     PROPERTIES LABELS "${labels}" TIMEOUT 600
-    ENVIRONMENT "TARQ_TEST_SCRATCH=${CMAKE_BINARY_DIR}/scratch")
+    # Tests neither read nor write the FFT wisdom of the user's cache, nor measure plans behind
+    # their own backs.
+    ENVIRONMENT "TARQ_TEST_SCRATCH=${CMAKE_BINARY_DIR}/scratch;TARQ_FFTW_WISDOM=0;TARQ_FFTW_MEASURE_SECONDS=0")
 endfunction()
 
 # tarq_add_benchmark(<name> SOURCES ... [LIBS ...])
