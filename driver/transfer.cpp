@@ -376,6 +376,17 @@ int32_t packetGeometry(uint32_t vi, uint16_t &pages, uint32_t &samples) {
 
 uint32_t packetBase(int32_t p, uint16_t pages) { return static_cast<uint32_t>(p - 1) * pages * kPageUnits; }
 
+// What stdio still buffers of the call's file output is written out before the call returns, so a
+// full disk is reported by the call that filled it.
+int32_t flushFiles(const Endpoint &e) {
+    if (e.format != NEXTARQ_FORMAT_VOLTS_FILE && e.format != NEXTARQ_FORMAT_CODES_FILE &&
+        e.format != NEXTARQ_FORMAT_WORDS_FILE && e.format != NEXTARQ_FORMAT_VOLT_PAIRS_FILE)
+        return 0;
+    for (void *f : e.ch)
+        if (f && std::fflush(static_cast<FILE *>(f)) != 0) return NEXTARQ_ERROR_FILE_WRITE;
+    return 0;
+}
+
 } // namespace
 
 extern "C" {
@@ -448,7 +459,8 @@ NEXTARQ_API int32_t nextarq_readData(uint32_t vi, int16_t firstPacket, int16_t p
             if (status < 0) return status;
         }
     }
-    return status;
+    const int32_t flushed = flushFiles(destination);
+    return flushed < 0 ? flushed : status;
 }
 
 NEXTARQ_API int32_t nextarq_writeData(uint32_t vi, int16_t firstPacket, int16_t packetCount, void *src0, void *src1,

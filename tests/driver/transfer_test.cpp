@@ -1,5 +1,5 @@
 // What the reset needs of the transfer path: arming, stopping and reading packets without
-// destinations, with the stream's failures; and the argument checks of the functions still to come.
+// destinations, with the stream's failures; and the argument checks of the converter functions.
 #include "driver_fixture.h"
 
 #include <chrono>
@@ -73,7 +73,7 @@ TEST_F(Transfer, ResetStopsAtTheFirstFailingStep) {
     EXPECT_EQ(nextarq_reset(vi), 0);
 }
 
-// Only the error codes are checked here: the calls themselves come with the converter programming.
+// Argument checks of the converter, temperature, self-test and write functions.
 TEST_F(Transfer, ArgumentChecksOfTheConverterFunctions) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     int16_t i16;
