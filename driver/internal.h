@@ -117,11 +117,6 @@ int32_t adcReadUnchecked(uint32_t vi, uint16_t address, uint8_t &data);
 int32_t flashReadBlock(uint32_t vi, uint32_t address, uint8_t *out, uint32_t n);
 int32_t flashWriteBlock(uint32_t vi, uint32_t address, const uint8_t *in, uint32_t n);
 
-// Reads one run of `words` sample words from the current memory address and hands each piece to
-// `sink` (may be null: the words are discarded).
-using WordSink = int32_t (*)(void *context, const uint32_t *words, uint32_t count);
-int32_t readRun(uint32_t vi, uint32_t words, WordSink sink, void *context);
-
 // A double that is NaN or infinite fails every range check.
 inline bool inRange(double v, double lo, double hi) { return std::isfinite(v) && v >= lo && v <= hi; }
 

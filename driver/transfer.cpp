@@ -292,7 +292,9 @@ int32_t writeRun(uint32_t vi, uint32_t words, Endpoint &source) {
     return status;
 }
 
-} // namespace
+// Reads one run of `words` sample words from the current memory address and hands each piece to
+// `sink` (may be null: the words are discarded).
+using WordSink = int32_t (*)(void *context, const uint32_t *words, uint32_t count);
 
 int32_t readRun(uint32_t vi, uint32_t words, WordSink sink, void *context) {
     if (words == 0) return 0;
@@ -357,6 +359,7 @@ int32_t readRun(uint32_t vi, uint32_t words, WordSink sink, void *context) {
     return status;
 }
 
+} // namespace
 } // namespace nextarq
 
 using namespace nextarq;

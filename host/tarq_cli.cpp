@@ -1,15 +1,22 @@
 // tarq-cli: the command-line host. Lists the instruments of the bench (or of real carriers) and the
-// modules at their positions, and connects to a module to show what it holds.
+// modules at their positions, connects to a module to show what it holds, acquires packets into
+// files and runs the self-test and the reference-connection tests.
 #include "bench.h"
 #include "nexhost.h"
 #include "nextarq.h"
 #include "visa.h"
 
+#include <charconv>
+#include <chrono>
 #include <clocale>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -24,15 +31,41 @@ void chooseLanguage() {
 }
 
 void usage() {
-    std::printf("%s", tr("Использование: tarq-cli [list | connect <ресурс> <позиция>]\n"
+    std::printf("%s", tr("Использование: tarq-cli [list | connect | acquire | selftest | reftest] ...\n"
                          "  list      список инструментов и их мезонинов (по умолчанию)\n"
-                         "  connect   подключиться к мезонину TARQ и показать его версию, коэффициенты\n"
+                         "  connect <ресурс> <позиция>\n"
+                         "            подключиться к мезонину TARQ и показать его версию, коэффициенты\n"
                          "            и текущие настройки (например: connect PXI0::1::INSTR 1)\n"
+                         "  acquire <ресурс> <позиция> [параметры]\n"
+                         "            выполнить сбор данных и записать пакеты в файл:\n"
+                         "            --packets N --samples N --presamples N   развертка\n"
+                         "            --trigger 0-4 --slope 0|1 --level дБм    синхронизация\n"
+                         "            --band 0-4 --gain1 дБ --gain2 дБ         полоса и усиление\n"
+                         "            --first P --count N --format 0-6         какие пакеты и как\n"
+                         "            --out файл [--out2 файл]                 файлы каналов 1 и 2\n"
+                         "            (форматы: 0 В f64, 1 В f64 в файл, 2 коды i16, 3 коды i16 в файл,\n"
+                         "             4 слова u32, 5 слова u32 в файл, 6 пары В f64 в файл)\n"
+                         "  selftest <ресурс> <позиция>   самоконтроль, протокол на экран\n"
+                         "  reftest <ресурс> <позиция> <1-3> [--plug]\n"
+                         "            тест \"ОК отключен\"; --plug соединяет кабель на стенде\n"
                          "Стенд: встроенный или файл, названный переменной TARQ_BENCH.\n",
-                         "Usage: tarq-cli [list | connect <resource> <position>]\n"
+                         "Usage: tarq-cli [list | connect | acquire | selftest | reftest] ...\n"
                          "  list      list the instruments and their mezzanines (default)\n"
-                         "  connect   connect to a TARQ mezzanine and show its version, coefficients\n"
+                         "  connect <resource> <position>\n"
+                         "            connect to a TARQ mezzanine and show its version, coefficients\n"
                          "            and current settings (for example: connect PXI0::1::INSTR 1)\n"
+                         "  acquire <resource> <position> [options]\n"
+                         "            acquire and write packets into a file:\n"
+                         "            --packets N --samples N --presamples N   time base\n"
+                         "            --trigger 0-4 --slope 0|1 --level dBm    trigger\n"
+                         "            --band 0-4 --gain1 dB --gain2 dB         band and gains\n"
+                         "            --first P --count N --format 0-6         which packets, how\n"
+                         "            --out file [--out2 file]                 channel 1 and 2 files\n"
+                         "            (formats: 0 V f64, 1 V f64 to file, 2 codes i16, 3 codes i16 to file,\n"
+                         "             4 words u32, 5 words u32 to file, 6 V f64 pairs to file)\n"
+                         "  selftest <resource> <position>   self-test, protocol on screen\n"
+                         "  reftest <resource> <position> <1-3> [--plug]\n"
+                         "            reference-connection test; --plug wires the cable on the bench\n"
                          "Bench: built in, or the file named by the TARQ_BENCH variable.\n"));
 }
 
@@ -209,6 +242,300 @@ int connectModule(const char *resource, const char *positionText) {
     return rc;
 }
 
+
+// ---- sessions shared by the commands -----------------------------------------------------------
+
+bool parsePosition(const char *text, long &position) {
+    char *end = nullptr;
+    position = std::strtol(text, &end, 10);
+    if (!end || *end || end == text || position < 1 || position > 4) {
+        std::fprintf(stderr, "%s: %s\n", tr("Неверный номер позиции (1-4)", "Invalid position (1-4)"), text);
+        return false;
+    }
+    return true;
+}
+
+// A connected driver session, closed on leaving.
+struct Module {
+    uint32_t nhvi = 0, vi = 0;
+    bool ok = false;
+    Module(const char *resource, long position) {
+        const std::string benchError = tarq::bench::benchError();
+        if (!benchError.empty()) {
+            std::fprintf(stderr, "%s: %s\n", tr("Ошибка файла стенда", "Bench file error"), benchError.c_str());
+            return;
+        }
+        int32_t status = nexhost_init(resource, 1, 1, &nhvi);
+        if (status < 0) {
+            char text[256];
+            nexhost_error_message_lang(status, russian ? 0 : 1, text);
+            std::fprintf(stderr, "nexhost_init: %s\n", text);
+            return;
+        }
+        ok = report("nextarq_init", nextarq_init(resource, 1, 1, &vi)) &&
+             report("nextarq_connect", nextarq_connect(vi, nhvi, static_cast<uint16_t>(position), 1, 1));
+    }
+    ~Module() {
+        if (vi) nextarq_close(vi);
+        if (nhvi) nexhost_close(nhvi);
+    }
+    Module(const Module &) = delete;
+    Module &operator=(const Module &) = delete;
+};
+
+// Whole numbers and numbers with a point, read the same whatever the locale (the process runs in
+// the C locale; std::from_chars does not consult it at all).
+bool parseNumber(const char *text, double &out) {
+    const char *end = text + std::strlen(text);
+    auto r = std::from_chars(text, end, out);
+    return r.ec == std::errc() && r.ptr == end && std::isfinite(out);
+}
+bool parseWhole(const char *text, long long &out) {
+    const char *end = text + std::strlen(text);
+    auto r = std::from_chars(text, end, out);
+    return r.ec == std::errc() && r.ptr == end;
+}
+
+struct AcquireOptions {
+    long long packets = 1, samples = 1024, presamples = 256, trigger = 0, slope = 1, band = 2;
+    long long first = 1, count = 1, format = 5;
+    double level = 0.0, gain[2] = {0.0, 0.0};
+    bool gainGiven[2] = {false, false};
+    std::string out, out2;
+};
+
+bool parseAcquireOptions(int argc, char **argv, int from, AcquireOptions &o) {
+    for (int i = from; i < argc; ++i) {
+        const std::string name = argv[i];
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "%s: %s\n", tr("Нет значения параметра", "Missing value of option"), name.c_str());
+            return false;
+        }
+        const char *value = argv[++i];
+        bool good = true;
+        long long *whole = name == "--packets"      ? &o.packets
+                           : name == "--samples"    ? &o.samples
+                           : name == "--presamples" ? &o.presamples
+                           : name == "--trigger"    ? &o.trigger
+                           : name == "--slope"      ? &o.slope
+                           : name == "--band"       ? &o.band
+                           : name == "--first"      ? &o.first
+                           : name == "--count"      ? &o.count
+                           : name == "--format"     ? &o.format
+                                                    : nullptr;
+        if (whole) good = parseWhole(value, *whole);
+        else if (name == "--level") good = parseNumber(value, o.level);
+        else if (name == "--gain1") good = (o.gainGiven[0] = parseNumber(value, o.gain[0]));
+        else if (name == "--gain2") good = (o.gainGiven[1] = parseNumber(value, o.gain[1]));
+        else if (name == "--out") o.out = value;
+        else if (name == "--out2") o.out2 = value;
+        else {
+            std::fprintf(stderr, "%s: %s\n", tr("Неизвестный параметр", "Unknown option"), name.c_str());
+            return false;
+        }
+        if (!good) {
+            std::fprintf(stderr, "%s %s: %s\n", tr("Неверное значение параметра", "Invalid value of option"),
+                         name.c_str(), value);
+            return false;
+        }
+    }
+    if (o.format < 0 || o.format > 6 || o.out.empty()) {
+        std::fprintf(stderr, "%s\n", tr("Нужны --format 0-6 и --out <файл>", "--format 0-6 and --out <file> are required"));
+        return false;
+    }
+    const auto in16 = [](long long v) { return v >= INT16_MIN && v <= INT16_MAX; };
+    const auto inU16 = [](long long v) { return v >= 0 && v <= UINT16_MAX; };
+    const auto inU32 = [](long long v) { return v >= 0 && v <= static_cast<long long>(UINT32_MAX); };
+    if (!inU16(o.packets) || !inU32(o.samples) || !inU32(o.presamples) || !inU16(o.trigger) || !inU16(o.slope) ||
+        !in16(o.band) || !in16(o.first) || !in16(o.count)) {
+        std::fprintf(stderr, "%s\n", tr("Значение параметра вне допустимого диапазона", "Option value out of range"));
+        return false;
+    }
+    return true;
+}
+
+// Writes an array the driver filled to a file; false (with a message) on a failed write.
+bool writeArray(FILE *f, const void *data, size_t bytes, const std::string &path) {
+    if (std::fwrite(data, 1, bytes, f) != bytes || std::fflush(f) != 0) {
+        std::fprintf(stderr, "%s: %s\n", statusText(NEXTARQ_ERROR_FILE_WRITE).c_str(), path.c_str());
+        return false;
+    }
+    return true;
+}
+
+int acquire(const char *resource, const char *positionText, int argc, char **argv) {
+    long position = 0;
+    AcquireOptions o;
+    if (!parsePosition(positionText, position) || !parseAcquireOptions(argc, argv, 4, o)) return 2;
+    Module m(resource, position);
+    if (!m.ok) return 1;
+    const uint32_t vi = m.vi;
+    if (!report("nextarq_configSpanF", nextarq_configSpanF(vi, static_cast<int16_t>(o.band))) ||
+        !report("nextarq_configTime", nextarq_configTime(vi, static_cast<uint16_t>(o.packets),
+                                                         static_cast<uint32_t>(o.samples),
+                                                         static_cast<uint32_t>(o.presamples))) ||
+        !report("nextarq_configTrigger", nextarq_configTrigger(vi, static_cast<uint16_t>(o.trigger),
+                                                               static_cast<uint16_t>(o.slope), o.level)))
+        return 1;
+    for (int16_t ch = 0; ch < 2; ++ch)
+        if (o.gainGiven[ch] && !report("nextarq_configGain", nextarq_configGain(vi, ch, o.gain[ch]))) return 1;
+    if (!report("nextarq_trigger", nextarq_trigger(vi))) return 1;
+    if (o.trigger == 0) report("nextarq_event", nextarq_event(vi));
+    // Wait for the packets; a hardware trigger that does not come within 10 s is forced.
+    const auto start = std::chrono::steady_clock::now();
+    bool forced = false;
+    for (;;) {
+        uint16_t busy = 0;
+        if (!report("nextarq_ready_q", nextarq_ready_q(vi, &busy))) return 1;
+        if (!busy) break;
+        const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (waited > 10.0 && !forced) {
+            std::fprintf(stderr, "%s\n", tr("Нет синхронизации за 10 с: запуск программой", "No trigger within 10 s: forcing it"));
+            nextarq_event(vi);
+            forced = true;
+        }
+        if (waited > 60.0) {
+            std::fprintf(stderr, "%s\n", tr("Сбор данных не завершился", "The acquisition did not complete"));
+            return 1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+
+    uint16_t packets = 0;
+    uint32_t samples = 0, presamples = 0;
+    if (!report("nextarq_configTime_q", nextarq_configTime_q(vi, &packets, &samples, &presamples))) return 1;
+    const int format = static_cast<int>(o.format);
+    const bool twoChannels = format <= NEXTARQ_FORMAT_CODES_FILE;
+    FILE *f0 = std::fopen(o.out.c_str(), "wb");
+    FILE *f1 = twoChannels && !o.out2.empty() ? std::fopen(o.out2.c_str(), "wb") : nullptr;
+    if (!f0 || (twoChannels && !o.out2.empty() && !f1)) {
+        std::fprintf(stderr, "%s: %s\n", tr("Не удалось открыть файл", "Cannot open the file"),
+                     (!f0 ? o.out : o.out2).c_str());
+        if (f0) std::fclose(f0);
+        if (f1) std::fclose(f1);
+        return 1;
+    }
+    int rc = 0;
+    const int16_t first = static_cast<int16_t>(o.first), count = static_cast<int16_t>(o.count);
+    const size_t n = count > 0 ? static_cast<size_t>(samples) * static_cast<size_t>(count) : 0;
+    int32_t status = 0;
+    if (format == NEXTARQ_FORMAT_VOLTS_FILE || format == NEXTARQ_FORMAT_CODES_FILE ||
+        format == NEXTARQ_FORMAT_WORDS_FILE || format == NEXTARQ_FORMAT_VOLT_PAIRS_FILE) {
+        status = nextarq_readData(vi, first, count, f0, f1, static_cast<int16_t>(format));
+        rc = report("nextarq_readData", status) ? 0 : 1;
+    } else {
+        // Array formats: read into memory, then store the arrays as they are.
+        const size_t element = format == NEXTARQ_FORMAT_VOLTS ? sizeof(double)
+                               : format == NEXTARQ_FORMAT_CODES ? sizeof(int16_t) : sizeof(uint32_t);
+        std::vector<unsigned char> a, b;
+        try {
+            a.resize(n * element);
+            if (f1) b.resize(n * element);
+        } catch (const std::bad_alloc &) {
+            std::fprintf(stderr, "%s\n", statusText(NEXTARQ_ERROR_ALLOC).c_str());
+            rc = 1;
+        }
+        if (rc == 0) {
+            status = nextarq_readData(vi, first, count, a.data(), f1 ? b.data() : nullptr, static_cast<int16_t>(format));
+            rc = report("nextarq_readData", status) ? 0 : 1;
+        }
+        if (rc == 0 && !writeArray(f0, a.data(), a.size(), o.out)) rc = 1;
+        if (rc == 0 && f1 && !writeArray(f1, b.data(), b.size(), o.out2)) rc = 1;
+    }
+    if (std::fclose(f0) != 0 && rc == 0) rc = 1;
+    if (f1 && std::fclose(f1) != 0 && rc == 0) rc = 1;
+    if (rc == 0)
+        std::printf("%s: %d %s %u %s, %s %d -> %s%s%s\n", tr("Записано", "Written"), count,
+                    tr("пакет(ов) по", "packet(s) of"), samples, tr("отсчетов", "samples"), tr("формат", "format"),
+                    format, o.out.c_str(), f1 ? ", " : "", f1 ? o.out2.c_str() : "");
+    return rc;
+}
+
+// The driver's protocol texts are the module's own (Russian); in English they are translated piece
+// by piece, numbers untouched.
+std::string protocol(const char *text) {
+    std::string out = text;
+    if (russian) return out;
+    static const std::pair<const char *, const char *> pieces[] = {
+        {"Ошибка ввода/вывода регистров ПЛИС.", "FPGA register input/output error."},
+        {"Частота не засинхронизирована.", "Reference frequency not locked."},
+        {"Ошибка памяти DDR.", "DDR memory error."},
+        {"Ошибка чтения регистрров АЦП.", "ADC register read error."},
+        {"Ошибка тестового режима АЦП.", "ADC test pattern error."},
+        {"Самоконтроль завершен успешно", "Self-test completed successfully"},
+        {"Тест \"ОК отключен\" завершен успешно.", "Reference-connection test completed successfully."},
+        {"Ошибка ТЕСТ", "Error in TEST"},
+        {"Размах канала ", "Swing of channel"},
+        {"Частота канала", "Frequency of channel"},
+        {" Гц - ", " Hz - "},
+        {" В - ", " V - "},
+        {"Не норма", "FAIL"},
+        {"Норма", "OK"},
+    };
+    for (const auto &[ru, en] : pieces)
+        for (size_t at = out.find(ru); at != std::string::npos; at = out.find(ru, at + std::strlen(en)))
+            out.replace(at, std::strlen(ru), en);
+    return out;
+}
+
+// Exit code 3 for a module that failed a check, 1 for a call that failed.
+int printProcedure(int32_t status, int16_t result, const char *message, bool selfTest) {
+    std::printf("%s\n", protocol(message).c_str());
+    if (status == 0) return 0;
+    const char *what = selfTest ? tr("шаг", "step") : tr("тест", "test");
+    if (status == NEXTARQ_ERROR_SELF_TEST || status == NEXTARQ_ERROR_REFERENCE_TEST) {
+        std::printf("%s: %s %d\n", tr("Не пройден", "Failed"), what, result);
+        return 3;
+    }
+    std::fprintf(stderr, "%s (0x%08X), %s %d\n", statusText(status).c_str(), static_cast<unsigned>(status), what,
+                 result);
+    return status < 0 ? 1 : 0;
+}
+
+int selfTest(const char *resource, const char *positionText) {
+    long position = 0;
+    if (!parsePosition(positionText, position)) return 2;
+    Module m(resource, position);
+    if (!m.ok) return 1;
+    int16_t result = 0;
+    char message[NEXTARQ_TEXT_SIZE] = {};
+    std::printf("%s\n", tr("Самоконтроль...", "Self-test..."));
+    const int32_t status = nextarq_self_test(m.vi, &result, message);
+    return printProcedure(status, result, message, true);
+}
+
+int referenceTest(const char *resource, const char *positionText, const char *testText, bool plug) {
+    long position = 0;
+    if (!parsePosition(positionText, position)) return 2;
+    const int test = testText[0] >= '1' && testText[0] <= '3' && !testText[1] ? testText[0] - '0' : 0;
+    if (!test) {
+        std::fprintf(stderr, "%s: %s\n", tr("Неверный номер теста (1-3)", "Invalid test number (1-3)"), testText);
+        return 2;
+    }
+    Module m(resource, position);
+    if (!m.ok) return 1;
+    static const char *const promptsRu[] = {
+        "Соедините при помощи кабеля SMB-SMB\nсоединитель \"Синхр.\" с соединителем \"ОЧ\" мезонина TARQ\n",
+        "Соедините при помощи кабеля SMА-SMB\nсоединитель \"КН1\" с соединителем \"ОЧ\" мезонина TARQ\n",
+        "Соедините при помощи кабеля SMB-SMB\nсоединитель \"КН2\" с соединителем \"ОЧ\" мезонина TARQ\n"};
+    static const char *const promptsEn[] = {
+        "Link with an SMB-SMB cable\nthe \"Sync\" connector to the \"REF\" connector of the TARQ mezzanine\n",
+        "Link with an SMA-SMB cable\nthe \"CH1\" connector to the \"REF\" connector of the TARQ mezzanine\n",
+        "Link with an SMB-SMB cable\nthe \"CH2\" connector to the \"REF\" connector of the TARQ mezzanine\n"};
+    std::printf("%s", russian ? promptsRu[test - 1] : promptsEn[test - 1]);
+    if (plug) {
+        static const char *const other[] = {"СИНХР", "КН1", "КН2"};
+        const int p = static_cast<int>(position);
+        tarq::bench::plug(tarq::bench::moduleConnector(resource, p, "ОЧ"),
+                          tarq::bench::moduleConnector(resource, p, other[test - 1]));
+        std::printf("%s\n", tr("(кабель соединен на стенде)", "(cable wired on the bench)"));
+    }
+    int16_t result = 0;
+    char message[NEXTARQ_TEXT_SIZE] = {};
+    const int32_t status = nextarq_testOK_off(m.vi, static_cast<int16_t>(test), &result, message);
+    return printProcedure(status, result, message, false);
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -217,6 +544,10 @@ int main(int argc, char **argv) {
     std::string command = argc > 1 ? argv[1] : "list";
     if (command == "list") return listInstruments();
     if (command == "connect" && argc == 4) return connectModule(argv[2], argv[3]);
+    if (command == "acquire" && argc >= 4) return acquire(argv[2], argv[3], argc, argv);
+    if (command == "selftest" && argc == 4) return selfTest(argv[2], argv[3]);
+    if (command == "reftest" && (argc == 5 || (argc == 6 && std::strcmp(argv[5], "--plug") == 0)))
+        return referenceTest(argv[2], argv[3], argv[4], argc == 6);
     usage();
     return command == "help" || command == "--help" || command == "-h" ? 0 : 2;
 }
