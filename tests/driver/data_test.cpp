@@ -39,7 +39,9 @@ class Data : public DriverTest {
         ASSERT_EQ(nextarq_configTime(vi, packets, n, presamples), 0);
         ASSERT_EQ(nextarq_configTrigger(vi, source, 1, -10.0), 0);
         ASSERT_EQ(nextarq_trigger(vi), 0);
-        if (source == 0) ASSERT_EQ(nextarq_event(vi), 0);
+        if (source == 0) {
+            ASSERT_EQ(nextarq_event(vi), 0);
+        }
         waitReady();
     }
     void waitReady(double seconds = 5.0) {
@@ -201,9 +203,14 @@ TEST_P(Ring, PacketComesOutInTimeOrder) {
         if (!c.dcOnChannel1 || t - m < 0) break;
     }
     const uint32_t d = static_cast<uint32_t>((((t - m) % units) + units) % units);
-    if (c.expectZero) EXPECT_EQ(d, 0u);
-    else EXPECT_NE(d, 0u);
-    if (c.dcOnChannel1) EXPECT_LT(t - m, 0) << "the ring has wrapped";
+    if (c.expectZero) {
+        EXPECT_EQ(d, 0u);
+    } else {
+        EXPECT_NE(d, 0u);
+    }
+    if (c.dcOnChannel1) {
+        EXPECT_LT(t - m, 0) << "the ring has wrapped";
+    }
 
     startLog();
     const auto got = words(1, 1);
@@ -293,6 +300,33 @@ TEST_F(Data, WriteReadRoundTripOfSeveralChunks) {
     ASSERT_EQ(nextarq_readData(vi, 1, 1, r1.data(), r2.data(), NEXTARQ_FORMAT_CODES), 0);
     EXPECT_EQ(r1, c1);
     EXPECT_EQ(r2, c2);
+}
+
+TEST_F(Data, WriteThroughAStreamSmallerThanAChunk) {
+    // The stream takes 0x1000 words at a time: the chunk goes in piece by piece as the module drains it.
+    ASSERT_EQ(nexhost_m_alloc(vi, 1, 0x1000, 0), 0);
+    samples = 0x100000;
+    ASSERT_EQ(nextarq_configTime(vi, 1, samples, 0), 0);
+    std::vector<uint32_t> w(samples);
+    for (uint32_t i = 0; i < samples; ++i) w[i] = i * 2654435761u;
+    ASSERT_EQ(nextarq_writeData(vi, 1, 1, w.data(), nullptr, NEXTARQ_FORMAT_WORDS), 0);
+    std::vector<uint32_t> raw(samples);
+    ASSERT_TRUE(bench::readMemory(ref, 0, samples, raw.data()));
+    EXPECT_EQ(raw, w);
+}
+
+TEST_F(Data, WriteToAModuleThatTakesNothingFailsAfterTheLimit) {
+    bench::ModuleFaults f;
+    f.writeStreamStalls = true;
+    faults(f);
+    ASSERT_EQ(nextarq_configTime(vi, 1, 1024, 0), 0);
+    std::vector<int16_t> codes(1024, 3);
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(nextarq_writeData(vi, 1, 1, codes.data(), codes.data(), NEXTARQ_FORMAT_CODES), NEXTARQ_ERROR_FIFO_WRITE);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_GE(seconds, 30.0);
+    EXPECT_LT(seconds, 40.0);
+    EXPECT_EQ(reg(0x2C), 0x8000);
 }
 
 TEST_F(Data, WriteFromEveryFormat) {
