@@ -45,16 +45,23 @@ struct Saved {
     uint16_t packets = 1, source = 0, slope = 0, gainRegister = 0;
     uint32_t samples = 1024, presamples = 0;
     double level = 0.0;
+    // How many of the settings above were read: a save that fails part-way restores only those, so
+    // that no placeholder value is ever written as if it had been the module's.
+    int count = 0;
 };
 
 int32_t save(uint32_t vi, Saved &s) {
-    int32_t status = nextarq_configBaseF_q(vi, &s.reference);
-    if (status >= 0) status = nextarq_configMode_q(vi, &s.pattern);
-    if (status >= 0) status = nextarq_configSpanF_q(vi, &s.band);
-    if (status >= 0) status = nextarq_configTime_q(vi, &s.packets, &s.samples, &s.presamples);
-    if (status >= 0) status = nextarq_configTrigger_q(vi, &s.source, &s.slope, &s.level);
-    if (status >= 0) status = nextarq_configAdcMode_q(vi, &s.adcMode, &s.signalInput);
-    if (status >= 0) status = rd(vi, kRegGain, s.gainRegister);
+    const auto step = [&](int32_t status) {
+        if (status >= 0) ++s.count;
+        return status;
+    };
+    int32_t status = step(nextarq_configBaseF_q(vi, &s.reference));
+    if (status >= 0) status = step(nextarq_configMode_q(vi, &s.pattern));
+    if (status >= 0) status = step(nextarq_configSpanF_q(vi, &s.band));
+    if (status >= 0) status = step(nextarq_configTime_q(vi, &s.packets, &s.samples, &s.presamples));
+    if (status >= 0) status = step(nextarq_configTrigger_q(vi, &s.source, &s.slope, &s.level));
+    if (status >= 0) status = step(nextarq_configAdcMode_q(vi, &s.adcMode, &s.signalInput));
+    if (status >= 0) status = step(rd(vi, kRegGain, s.gainRegister));
     if (status >= 0) status = wr(vi, kRegGain, 0);
     return status;
 }
@@ -77,12 +84,14 @@ int32_t restore(uint32_t vi, Record &r, const Saved &s, bool reset) {
         auto keep = [&](int32_t v) {
             if (v < 0 && first >= 0) first = v;
         };
-        keep(nextarq_configBaseF(vi, s.reference));
-        keep(nextarq_configMode(vi, s.pattern));
-        keep(restoreBand(vi, r, s.band));
-        keep(nextarq_configTrigger(vi, s.source, s.slope, s.level));
-        keep(nextarq_configTime(vi, s.packets, s.samples, s.presamples));
-        keep(nextarq_configAdcMode(vi, s.adcMode, s.signalInput));
+        // Band before trigger: the trigger level's code depends on the band's coefficients.
+        if (s.count > 0) keep(nextarq_configBaseF(vi, s.reference));
+        if (s.count > 1) keep(nextarq_configMode(vi, s.pattern));
+        if (s.count > 2) keep(restoreBand(vi, r, s.band));
+        if (s.count > 4) keep(nextarq_configTrigger(vi, s.source, s.slope, s.level));
+        if (s.count > 3) keep(nextarq_configTime(vi, s.packets, s.samples, s.presamples));
+        if (s.count > 5) keep(nextarq_configAdcMode(vi, s.adcMode, s.signalInput));
+        if (s.count <= 6) return first;
         st = wr(vi, kRegGain, s.gainRegister);
         if (st >= 0) return first;
         status = st;
@@ -241,8 +250,7 @@ int32_t referenceTestSteps(uint32_t vi, Record &r, int16_t test, int16_t &result
 }
 
 // Save, run, restore: the restore's failure is reported only when the procedure itself succeeded.
-template <typename Steps>
-int32_t runProcedure(uint32_t vi, Record &r, bool reset, int16_t &result, std::string &text, Steps steps) {
+template <typename Steps> int32_t runProcedure(uint32_t vi, Record &r, bool reset, Steps steps) {
     Saved saved;
     int32_t status = save(vi, saved);
     if (status >= 0) {
@@ -252,8 +260,6 @@ int32_t runProcedure(uint32_t vi, Record &r, bool reset, int16_t &result, std::s
     const int32_t restored = restore(vi, r, saved, reset);
     pause(0.01);
     if (status >= 0 && restored < 0) status = restored;
-    (void)result;
-    (void)text;
     return status;
 }
 
@@ -269,7 +275,7 @@ NEXTARQ_API int32_t nextarq_self_test(uint32_t vi, int16_t *result, char message
     if (!message) return NEXTARQ_ERROR_PARAMETER3;
     *result = 0;
     std::string text;
-    status = runProcedure(vi, *r, false, *result, text, [&] { return selfTestSteps(vi, *r, *result, text); });
+    status = runProcedure(vi, *r, false, [&] { return selfTestSteps(vi, *r, *result, text); });
     setMessage(message, text);
     return status;
 }
@@ -283,7 +289,7 @@ NEXTARQ_API int32_t nextarq_testOK_off(uint32_t vi, int16_t test, int16_t *resul
     if (!message) return NEXTARQ_ERROR_PARAMETER4;
     *result = 0;
     std::string text;
-    status = runProcedure(vi, *r, true, *result, text, [&] { return referenceTestSteps(vi, *r, test, *result, text); });
+    status = runProcedure(vi, *r, true, [&] { return referenceTestSteps(vi, *r, test, *result, text); });
     setMessage(message, text);
     return status;
 }

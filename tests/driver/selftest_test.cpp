@@ -125,6 +125,31 @@ TEST_F(SelfTest, EachFaultFailsItsOwnStep) {
     }
 }
 
+TEST_F(SelfTest, FailedSaveEndsBeforeAnyStepAndChangesNothing) {
+    const Settings before = unusual();
+    bench::ModuleFaults f;
+    f.registers.push_back(failing(0x38, true, false)); // the gain register is the last thing saved
+    faults(f);
+    EXPECT_EQ(nextarq_self_test(vi, &result, text), static_cast<int32_t>(0xBFFA000A));
+    EXPECT_EQ(result, 0);
+    EXPECT_STREQ(text, "");
+    faults({});
+    EXPECT_EQ(settings(), before);
+}
+
+TEST_F(SelfTest, RestoreThatKeepsFailingIsBoundedAndReported) {
+    bench::ModuleFaults f;
+    f.registers.push_back(failing(0x38, false, true, 1)); // the save's write passes, every restore fails
+    faults(f);
+    startLog();
+    EXPECT_EQ(nextarq_self_test(vi, &result, text), static_cast<int32_t>(0xBFFA000A)) << "not a success";
+    EXPECT_EQ(result, 0);
+    size_t attempts = 0;
+    for (const auto &a : log())
+        if (a.write && a.reg == 0x38 && a.status != 0) ++attempts;
+    EXPECT_EQ(attempts, 3u);
+}
+
 TEST_F(SelfTest, ConverterRegisterFailsStepFour) {
     bench::ModuleFaults f;
     // The ADC port's data register fails from the step-4 read on: the save reads it three times
