@@ -70,11 +70,6 @@ void usage() {
 }
 
 int listInstruments() {
-    const std::string benchError = tarq::bench::benchError();
-    if (!benchError.empty()) {
-        std::fprintf(stderr, "%s: %s\n", tr("Ошибка файла стенда", "Bench file error"), benchError.c_str());
-        return 2;
-    }
     ViSession rm = 0;
     if (viOpenDefaultRM(&rm) < 0) {
         std::fprintf(stderr, "%s\n", tr("Нет менеджера ресурсов VISA", "No VISA resource manager"));
@@ -161,11 +156,6 @@ const char *triggerLabel(int source) {
 
 // Connects to the module at a position of a carrier and prints what the driver reads from it.
 int connectModule(const char *resource, const char *positionText) {
-    const std::string benchError = tarq::bench::benchError();
-    if (!benchError.empty()) {
-        std::fprintf(stderr, "%s: %s\n", tr("Ошибка файла стенда", "Bench file error"), benchError.c_str());
-        return 2;
-    }
     char *end = nullptr;
     const long position = std::strtol(positionText, &end, 10);
     if (!end || *end || end == positionText || position < 1 || position > 4) {
@@ -260,11 +250,6 @@ struct Module {
     uint32_t nhvi = 0, vi = 0;
     bool ok = false;
     Module(const char *resource, long position) {
-        const std::string benchError = tarq::bench::benchError();
-        if (!benchError.empty()) {
-            std::fprintf(stderr, "%s: %s\n", tr("Ошибка файла стенда", "Bench file error"), benchError.c_str());
-            return;
-        }
         int32_t status = nexhost_init(resource, 1, 1, &nhvi);
         if (status < 0) {
             char text[256];
@@ -542,6 +527,13 @@ int main(int argc, char **argv) {
     std::setlocale(LC_ALL, "C");
     chooseLanguage();
     std::string command = argc > 1 ? argv[1] : "list";
+    const bool help = command == "help" || command == "--help" || command == "-h";
+    // A bench file that cannot be used leaves no instruments: say why once, before any command.
+    const std::string benchError = tarq::bench::benchError(russian ? 0 : 1);
+    if (!help && !benchError.empty()) {
+        std::fprintf(stderr, "%s: %s\n", tr("Ошибка файла стенда", "Bench file error"), benchError.c_str());
+        return 2;
+    }
     if (command == "list") return listInstruments();
     if (command == "connect" && argc == 4) return connectModule(argv[2], argv[3]);
     if (command == "acquire" && argc >= 4) return acquire(argv[2], argv[3], argc, argv);
@@ -549,5 +541,5 @@ int main(int argc, char **argv) {
     if (command == "reftest" && (argc == 5 || (argc == 6 && std::strcmp(argv[5], "--plug") == 0)))
         return referenceTest(argv[2], argv[3], argv[4], argc == 6);
     usage();
-    return command == "help" || command == "--help" || command == "-h" ? 0 : 2;
+    return help ? 0 : 2;
 }

@@ -116,7 +116,7 @@ std::recursive_mutex &benchMutex() {
 
 namespace {
 std::unique_ptr<Bench> gBench;
-std::string gBenchError;
+std::string gBenchError[2]; // Russian, English
 uint64_t gGeneration = 0;
 } // namespace
 
@@ -126,11 +126,10 @@ Bench &benchLocked() {
         const char *file = std::getenv("TARQ_BENCH");
         if (file && *file) {
             BenchSpec loaded;
-            std::string error;
-            if (loadBenchFile(file, loaded, error)) {
+            if (loadBenchFile(file, loaded, gBenchError[1], 1)) {
                 spec = loaded;
             } else {
-                gBenchError = error;
+                loadBenchFile(file, loaded, gBenchError[0], 0);
                 spec = BenchSpec{};
             }
         }
@@ -158,7 +157,8 @@ void configure(const BenchSpec &spec) {
     std::lock_guard lock(benchMutex());
     gBench = std::make_unique<Bench>(spec);
     gBench->generation = ++gGeneration;
-    gBenchError.clear();
+    gBenchError[0].clear();
+    gBenchError[1].clear();
 }
 
 BenchSpec current() {
@@ -166,10 +166,10 @@ BenchSpec current() {
     return benchLocked().spec;
 }
 
-std::string benchError() {
+std::string benchError(int language) {
     std::lock_guard lock(benchMutex());
     benchLocked();
-    return gBenchError;
+    return gBenchError[language == 1 ? 1 : 0];
 }
 
 std::string moduleConnector(const std::string &resource, int position, const std::string &name) {

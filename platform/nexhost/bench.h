@@ -55,18 +55,19 @@ struct BenchSpec {
 // The built-in bench: one carrier PXI0::1::INSTR with a TARQ at position 1, channel 1 fed by a
 // 5 MHz and channel 2 by a 6 MHz sine of 0 dBm.
 TARQ_BENCH_API BenchSpec defaultBench();
-// Bench files: see docs/bench-file.md. On failure error holds "<file>:<line>: <what>".
+// Bench files: see docs/bench-file.md. On failure error holds "<file>:<line>: <what>", in Russian
+// (language 0) or English (1).
 TARQ_BENCH_API bool parseBenchText(const std::string &text, const std::string &fileName, BenchSpec &out,
-                                   std::string &error);
-TARQ_BENCH_API bool loadBenchFile(const std::string &path, BenchSpec &out, std::string &error);
+                                   std::string &error, int language = 1);
+TARQ_BENCH_API bool loadBenchFile(const std::string &path, BenchSpec &out, std::string &error, int language = 1);
 
 // Replaces the whole bench. Sessions opened on the previous bench get session errors from then on.
 TARQ_BENCH_API void configure(const BenchSpec &spec);
 // The bench in use (built from TARQ_BENCH or the default on first use).
 TARQ_BENCH_API BenchSpec current();
-// Why the bench file named by TARQ_BENCH could not be used (empty when it could); the bench is then
-// empty, so no instrument is found.
-TARQ_BENCH_API std::string benchError();
+// Why the bench file named by TARQ_BENCH could not be used (empty when it could), in Russian
+// (language 0) or English (1); the bench is then empty, so no instrument is found.
+TARQ_BENCH_API std::string benchError(int language = 1);
 
 // Module connectors are named "<resource>/<position>/<name>" with the names КН1, КН2 (channel
 // inputs), ОЧ (reference) and СИНХР (synchronisation); CH1, CH2, REF and SYNC are accepted too.

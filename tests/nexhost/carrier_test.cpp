@@ -234,4 +234,9 @@ TEST(BenchFile, MalformedFilesGiveTheLineAndTheReason) {
     std::string error;
     EXPECT_FALSE(bench::loadBenchFile("/nonexistent/lab.bench", spec, error));
     EXPECT_NE(error.find("cannot open"), std::string::npos);
+    // The same reasons in Russian.
+    EXPECT_FALSE(bench::parseBenchText("[bench]\ntime_factor = fast\n", "lab.bench", spec, error, 0));
+    EXPECT_EQ(error, "lab.bench:2: time_factor должен быть положительным числом");
+    EXPECT_FALSE(bench::loadBenchFile("/nonexistent/lab.bench", spec, error, 0));
+    EXPECT_EQ(error, "/nonexistent/lab.bench: не удается открыть файл стенда");
 }
