@@ -4,6 +4,7 @@
 
 #include "analysis.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -99,8 +100,14 @@ int32_t restore(uint32_t vi, Record &r, const Saved &s, bool reset) {
     return status;
 }
 
+// The protocol can outgrow the message (two failing channels); it is cut before the letter that does
+// not fit, never inside one, so the text stays valid UTF-8.
 void setMessage(char *message, const std::string &text) {
-    std::snprintf(message, NEXTARQ_TEXT_SIZE, "%s", text.c_str());
+    size_t n = std::min<size_t>(text.size(), NEXTARQ_TEXT_SIZE - 1);
+    if (n < text.size())
+        while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+    std::memcpy(message, text.data(), n);
+    message[n] = '\0';
 }
 
 // "%g" of a value, independent of the process locale.

@@ -9,6 +9,19 @@ using test::DriverTest;
 
 namespace {
 
+// Whole UTF-8 sequences only: a protocol longer than the message buffer must not end in half a letter.
+bool wholeUtf8(const std::string &s) {
+    for (size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        const size_t n = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+        if (n == 0 || i + n > s.size()) return false;
+        for (size_t k = 1; k < n; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        i += n;
+    }
+    return true;
+}
+
 struct Settings {
     int16_t reference = -1, pattern = -1, band = -1, adcMode = -1, signalInput = -1;
     uint16_t packets = 0, source = 0, slope = 0;
@@ -123,6 +136,25 @@ TEST_F(SelfTest, EachFaultFailsItsOwnStep) {
         faults({});
         EXPECT_EQ(settings(), before);
     }
+}
+
+TEST_F(SelfTest, ProtocolLongerThanTheMessageIsCutBetweenLetters) {
+    // A channel-1 gain of 0.1 in the band the test measures in makes its swing print as "0.41...": with
+    // both channels failing the protocol outgrows the message, and its cut falls inside a Cyrillic letter.
+    double coefficients[40];
+    for (int i = 0; i < 40; ++i) coefficients[i] = (i / 10) % 2 == 0 ? 1.0 : 0.0;
+    coefficients[2] = 0.1;
+    ASSERT_EQ(nextarq_writeCoefficients(vi, 2, coefficients, sizeof coefficients, 0), 0);
+    bench::ModuleFaults f;
+    f.memoryStuckMask = 0x40004000;
+    f.memoryStuckHigh = true;
+    faults(f);
+    EXPECT_EQ(nextarq_self_test(vi, &result, text), NEXTARQ_ERROR_SELF_TEST) << text;
+    EXPECT_EQ(result, 5);
+    const std::string protocol = text;
+    EXPECT_EQ(protocol.rfind("Ошибка тестового режима АЦП.\n Размах канала  1: 0.4", 0), 0u) << protocol;
+    EXPECT_GE(protocol.size(), 250u) << protocol;
+    EXPECT_TRUE(wholeUtf8(protocol)) << protocol;
 }
 
 TEST_F(SelfTest, FailedSaveEndsBeforeAnyStepAndChangesNothing) {
