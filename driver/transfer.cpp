@@ -327,15 +327,16 @@ int32_t readRun(uint32_t vi, uint32_t words, WordSink sink, void *context) {
         Stopwatch sinceData;
         while (remaining > 0) {
             got = 0;
-            if (nexhost_m_read_packet(vi, std::min(chunk, remaining), buffer.data(), &got) != 0)
-                return NEXTARQ_ERROR_FIFO_READ;
+            const uint32_t request = std::min(chunk, remaining);
+            if (nexhost_m_read_packet(vi, request, buffer.data(), &got) != 0) return NEXTARQ_ERROR_FIFO_READ;
             if (got == 0) {
                 if (sinceData.seconds() > kStallSeconds) return NEXTARQ_ERROR_FIFO_READ;
                 pause(0.01);
                 continue;
             }
             sinceData.restart();
-            const uint32_t taken = std::min(got, remaining);
+            // A carrier that reports more than was asked for has filled no more than the buffer.
+            const uint32_t taken = std::min(got, request);
             remaining -= taken;
             if (remaining > 0) {
                 st = rd(vi, kRegTransfer, control);
