@@ -242,7 +242,8 @@ NEXTARQ_API int32_t nextarq_readCoefficients(uint32_t vi, int16_t flags, void *d
         std::memmove(data, block.data(), size);
         const uint8_t stored = block[size + kBlockExtra - 1];
         valid = stored != 0 && checksum(block.data(), size + kBlockExtra - 1) == stored;
-        if (valid && (flags & 2)) std::memmove(r->coefficients, data, size);
+        // Reading is 1 (into data) or 3 (also into the record); no other value touches the record.
+        if (valid && flags == 3) std::memmove(r->coefficients, data, size);
     }
     if (!valid) {
         setDefaultCoefficients(*r);

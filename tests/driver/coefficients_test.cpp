@@ -161,6 +161,8 @@ TEST_F(Coefficients, FlagsDecideBetweenFlashAndRecord) {
     std::vector<uint8_t> data(320);
     ASSERT_EQ(nextarq_readCoefficients(vi, 1, data.data(), 320), 0);
     EXPECT_EQ(levelCode(), 889) << "a valid read with flags 1 leaves the record";
+    ASSERT_EQ(nextarq_readCoefficients(vi, 2, data.data(), 320), 0);
+    EXPECT_EQ(levelCode(), 889) << "only flags 3 copies a read into the record";
     ASSERT_EQ(nextarq_readCoefficients(vi, 3, data.data(), 320), 0);
     EXPECT_EQ(levelCode(), 1778);
     ASSERT_EQ(nextarq_writeCoefficients(vi, 3, table, 320, 7), 0);
