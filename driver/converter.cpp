@@ -95,8 +95,8 @@ NEXTARQ_API int32_t nextarq_configAdcMode(uint32_t vi, int16_t mode, int16_t sig
 }
 
 NEXTARQ_API int32_t nextarq_configAdcMode_q(uint32_t vi, int16_t *mode, int16_t *signalInput) {
-    if (!mode) return NEXTARQ_ERROR_PARAMETER2;
-    if (!signalInput) return NEXTARQ_ERROR_PARAMETER3;
+    // Either pointer missing is the one parameter error of this query.
+    if (!mode || !signalInput) return NEXTARQ_ERROR_PARAMETER2;
     uint8_t value = 0;
     int32_t status = adcRead(vi, kAdcMode, value);
     if (status < 0) return status;

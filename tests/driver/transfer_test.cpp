@@ -83,6 +83,7 @@ TEST_F(Transfer, ArgumentChecksOfTheConverterFunctions) {
     EXPECT_EQ(nextarq_configAdcMode(vi, 6, 0), NEXTARQ_ERROR_PARAMETER2);
     EXPECT_EQ(nextarq_configAdcMode(vi, 5, 2), NEXTARQ_ERROR_PARAMETER3);
     EXPECT_EQ(nextarq_configAdcMode_q(vi, nullptr, &i16), NEXTARQ_ERROR_PARAMETER2);
+    EXPECT_EQ(nextarq_configAdcMode_q(vi, &i16, nullptr), NEXTARQ_ERROR_PARAMETER2);
     EXPECT_EQ(nextarq_configNSR(vi, 177.6), NEXTARQ_ERROR_PARAMETER2);
     EXPECT_EQ(nextarq_configNSR(vi, nan), NEXTARQ_ERROR_PARAMETER2);
     EXPECT_EQ(nextarq_configNSR_q(vi, nullptr), NEXTARQ_ERROR_PARAMETER2);
