@@ -159,13 +159,16 @@ int32_t measure(uint32_t vi, const Record &r, bool channel[2], double frequencyH
         MaxMin1D(samples[c].data(), kMeasureSamples, &max, nullptr, &min, nullptr);
         const double swing = max - min;
         const double expected = 2.06 * r.coefficients[c].gain[0];
-        const bool swingOk = std::fabs(swing - expected) <= kSwingTolerance;
+        // Limits as bounds: a swing of exactly expected +- tolerance (2.16 V against 2.06 V) is within the
+        // norm, which |swing - expected| <= tolerance misses by a rounding of the difference.
+        const bool swingOk = swing >= expected - kSwingTolerance && swing <= expected + kSwingTolerance;
         double df = 0.0, peak = 0.0;
         int64_t k = -1;
         int32_t st = AutoPowerSpectrum(samples[c].data(), kMeasureSamples, kSampleInterval, spectrum.data(), &df);
         if (st >= 0) MaxMin1D(spectrum.data() + 1, kMeasureSamples / 2 - 1, &peak, &k, nullptr, nullptr);
         const double frequency = df * static_cast<double>(k + 1);
-        const bool frequencyOk = st >= 0 && k >= 0 && std::fabs(frequency - frequencyHz) <= toleranceHz;
+        const bool frequencyOk =
+            st >= 0 && k >= 0 && frequency >= frequencyHz - toleranceHz && frequency <= frequencyHz + toleranceHz;
         failures += !swingOk + !frequencyOk;
         text += "\n Размах канала  " + std::to_string(c + 1) + ": " + number(swing) + " В - " + verdict(swingOk);
         text += "\n Частота канала " + std::to_string(c + 1) + ": " + number(frequency) + " Гц - " +

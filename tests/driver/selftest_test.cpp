@@ -2,6 +2,9 @@
 // injected fault fails its own step with its message and status, and the settings survive.
 #include "driver_fixture.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <string>
 
 using namespace tarq;
@@ -155,6 +158,47 @@ TEST_F(SelfTest, ProtocolLongerThanTheMessageIsCutBetweenLetters) {
     EXPECT_EQ(protocol.rfind("Ошибка тестового режима АЦП.\n Размах канала  1: 0.4", 0), 0u) << protocol;
     EXPECT_GE(protocol.size(), 250u) << protocol;
     EXPECT_TRUE(wholeUtf8(protocol)) << protocol;
+}
+
+TEST_F(SelfTest, SwingExactlyAtEitherLimitIsWithinTheNorm) {
+    // The swing of the test pattern as the module measures it (band 2 after the reset: gain 1, offset 0).
+    double coefficients[40];
+    for (int i = 0; i < 40; ++i) coefficients[i] = (i / 10) % 2 == 0 ? 1.0 : 0.0;
+    ASSERT_EQ(nextarq_writeCoefficients(vi, 2, coefficients, sizeof coefficients, 0), 0);
+    ASSERT_EQ(nextarq_configAdcMode(vi, 1, 0), 0);
+    ASSERT_EQ(nextarq_configMode(vi, 1), 0);
+    ASSERT_EQ(nextarq_configTime(vi, 1, 104448, 0), 0);
+    ASSERT_EQ(nextarq_trigger(vi), 0);
+    uint16_t busy = 1;
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+         busy && std::chrono::steady_clock::now() < end;) {
+        ASSERT_EQ(nextarq_ready_q(vi, &busy), 0);
+        if (busy) nextarq_event(vi);
+    }
+    std::vector<double> volts(104448);
+    ASSERT_EQ(nextarq_readData(vi, 1, 1, volts.data(), nullptr, NEXTARQ_FORMAT_VOLTS), 0);
+    const auto [lo, hi] = std::minmax_element(volts.begin(), volts.end());
+    const double swing = *hi - *lo;
+    // A band-0 gain that puts the expected swing 2.06 x gain exactly 0.1 V below (then above) the measured
+    // one, as 2.16 V against 2.06 V (or 1.96 V) is: the limit belongs to the norm.
+    for (const double side : {+1.0, -1.0}) {
+        SCOPED_TRACE(side > 0 ? "swing at the upper limit" : "swing at the lower limit");
+        // Scan the doubles around (swing -+ 0.1) / 2.06 for one whose difference rounds above 0.1.
+        double gain0 = (swing - side * 0.1) / 2.06;
+        for (int i = 0; i < 200; ++i) gain0 = std::nextafter(gain0, 0.0);
+        bool found = false;
+        for (int i = 0; i < 400 && !found; ++i) {
+            const double expected = 2.06 * gain0;
+            const bool atLimit = side > 0 ? swing <= expected + 0.1 : swing >= expected - 0.1;
+            if (atLimit && std::fabs(swing - expected) > 0.1) found = true;
+            else gain0 = std::nextafter(gain0, 10.0);
+        }
+        ASSERT_TRUE(found);
+        coefficients[0] = coefficients[20] = gain0;
+        ASSERT_EQ(nextarq_writeCoefficients(vi, 2, coefficients, sizeof coefficients, 0), 0);
+        EXPECT_EQ(nextarq_self_test(vi, &result, text), 0) << text;
+        EXPECT_STREQ(text, "Самоконтроль завершен успешно");
+    }
 }
 
 TEST_F(SelfTest, FailedSaveEndsBeforeAnyStepAndChangesNothing) {
