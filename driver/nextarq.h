@@ -62,7 +62,9 @@ extern "C" {
 
 /* ---- Constants ----------------------------------------------------------------------------------- */
 #define NEXTARQ_DRIVER_REVISION "1.0.2"
-#define NEXTARQ_TEXT_SIZE 256          /* message and revision buffers */
+#define NEXTARQ_TEXT_SIZE 256          /* status texts and revision buffers */
+/* The self-test procedures' protocol: 255 characters of UTF-8 Cyrillic take up to 510 bytes. */
+#define NEXTARQ_MESSAGE_SIZE 512
 #define NEXTARQ_COEFFICIENT_SIZE 320   /* 2 channels x (gain[10], offset[10]) doubles */
 #define NEXTARQ_COEFFICIENT_DATE_SIZE 20
 #define NEXTARQ_COEFFICIENT_ADDRESS 0x7F0000u
@@ -170,9 +172,10 @@ NEXTARQ_API int32_t nextarq_writeCoefficients(uint32_t vi, int16_t flags, const 
 NEXTARQ_API int32_t nextarq_readCoefficientInfo(uint32_t vi, char date[20], uint32_t *serial);
 
 /* ---- Self-test procedures -------------------------------------------------------------------------- */
-NEXTARQ_API int32_t nextarq_self_test(uint32_t vi, int16_t *result, char message[256]);
+NEXTARQ_API int32_t nextarq_self_test(uint32_t vi, int16_t *result, char message[NEXTARQ_MESSAGE_SIZE]);
 /* test 1 to 3: the reference connector linked to the synchronisation connector, channel 1 or channel 2. */
-NEXTARQ_API int32_t nextarq_testOK_off(uint32_t vi, int16_t test, int16_t *result, char message[256]);
+NEXTARQ_API int32_t nextarq_testOK_off(uint32_t vi, int16_t test, int16_t *result,
+                                       char message[NEXTARQ_MESSAGE_SIZE]);
 
 #ifdef __cplusplus
 }

@@ -103,7 +103,7 @@ int32_t restore(uint32_t vi, Record &r, const Saved &s, bool reset) {
 // The protocol can outgrow the message (two failing channels); it is cut before the letter that does
 // not fit, never inside one, so the text stays valid UTF-8.
 void setMessage(char *message, const std::string &text) {
-    size_t n = std::min<size_t>(text.size(), NEXTARQ_TEXT_SIZE - 1);
+    size_t n = std::min<size_t>(text.size(), NEXTARQ_MESSAGE_SIZE - 1);
     if (n < text.size())
         while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
     std::memcpy(message, text.data(), n);
@@ -277,7 +277,7 @@ template <typename Steps> int32_t runProcedure(uint32_t vi, Record &r, bool rese
 
 extern "C" {
 
-NEXTARQ_API int32_t nextarq_self_test(uint32_t vi, int16_t *result, char message[256]) {
+NEXTARQ_API int32_t nextarq_self_test(uint32_t vi, int16_t *result, char message[NEXTARQ_MESSAGE_SIZE]) {
     Record *r = nullptr;
     int32_t status = fetchRecord(vi, r);
     if (status < 0) return status;
@@ -290,7 +290,8 @@ NEXTARQ_API int32_t nextarq_self_test(uint32_t vi, int16_t *result, char message
     return status;
 }
 
-NEXTARQ_API int32_t nextarq_testOK_off(uint32_t vi, int16_t test, int16_t *result, char message[256]) {
+NEXTARQ_API int32_t nextarq_testOK_off(uint32_t vi, int16_t test, int16_t *result,
+                                       char message[NEXTARQ_MESSAGE_SIZE]) {
     if (test < 1 || test > 3) return NEXTARQ_ERROR_PARAMETER2;
     Record *r = nullptr;
     int32_t status = fetchRecord(vi, r);

@@ -483,7 +483,7 @@ int selfTest(const char *resource, const char *positionText) {
     Module m(resource, position);
     if (!m.ok) return 1;
     int16_t result = 0;
-    char message[NEXTARQ_TEXT_SIZE] = {};
+    char message[NEXTARQ_MESSAGE_SIZE] = {};
     std::printf("%s\n", tr("Самоконтроль...", "Self-test..."));
     const int32_t status = nextarq_self_test(m.vi, &result, message);
     return printProcedure(status, result, message, true);
@@ -516,7 +516,7 @@ int referenceTest(const char *resource, const char *positionText, const char *te
         std::printf("%s\n", tr("(кабель соединен на стенде)", "(cable wired on the bench)"));
     }
     int16_t result = 0;
-    char message[NEXTARQ_TEXT_SIZE] = {};
+    char message[NEXTARQ_MESSAGE_SIZE] = {};
     const int32_t status = nextarq_testOK_off(m.vi, static_cast<int16_t>(test), &result, message);
     return printProcedure(status, result, message, false);
 }

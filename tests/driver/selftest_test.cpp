@@ -37,7 +37,7 @@ struct Settings {
 class SelfTest : public DriverTest {
   protected:
     int16_t result = -1;
-    char text[256] = {};
+    char text[NEXTARQ_MESSAGE_SIZE] = {};
 
     Settings settings() {
         Settings s;
@@ -141,9 +141,9 @@ TEST_F(SelfTest, EachFaultFailsItsOwnStep) {
     }
 }
 
-TEST_F(SelfTest, ProtocolLongerThanTheMessageIsCutBetweenLetters) {
+TEST_F(SelfTest, ProtocolOfBothFailingChannelsFitsWhole) {
     // A channel-1 gain of 0.1 in the band the test measures in makes its swing print as "0.41...": with
-    // both channels failing the protocol outgrows the message, and its cut falls inside a Cyrillic letter.
+    // both channels failing the protocol is longer than 255 bytes of UTF-8 and must still arrive whole.
     double coefficients[40];
     for (int i = 0; i < 40; ++i) coefficients[i] = (i / 10) % 2 == 0 ? 1.0 : 0.0;
     coefficients[2] = 0.1;
@@ -157,6 +157,10 @@ TEST_F(SelfTest, ProtocolLongerThanTheMessageIsCutBetweenLetters) {
     const std::string protocol = text;
     EXPECT_EQ(protocol.rfind("Ошибка тестового режима АЦП.\n Размах канала  1: 0.4", 0), 0u) << protocol;
     EXPECT_GE(protocol.size(), 250u) << protocol;
+    // The last line, channel 2's frequency, is there to its verdict.
+    const size_t last = protocol.rfind("\n Частота канала 2: ");
+    ASSERT_NE(last, std::string::npos) << protocol;
+    EXPECT_TRUE(protocol.ends_with(" - Норма") || protocol.ends_with(" - Не норма")) << protocol;
     EXPECT_TRUE(wholeUtf8(protocol)) << protocol;
 }
 
