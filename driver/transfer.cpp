@@ -213,16 +213,22 @@ int32_t commitBlocks(uint32_t vi, uint32_t blocks) {
     return wr(vi, kRegTransfer, 0x8002);
 }
 
+// A transfer buffer of chunk + 10 words; false when memory is short.
+bool allocateBuffer(std::vector<uint32_t> &buffer, uint32_t chunk) {
+    try {
+        buffer.resize(static_cast<size_t>(chunk) + 10);
+        return true;
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
+
 // Writes one run of `words` sample words from the sources to the current memory address.
 int32_t writeRun(uint32_t vi, uint32_t words, Endpoint &source) {
     if (words == 0) return 0;
     const uint32_t chunk = std::min(words, kWriteChunk);
     std::vector<uint32_t> buffer;
-    try {
-        buffer.resize(static_cast<size_t>(chunk) + 10);
-    } catch (const std::bad_alloc &) {
-        return NEXTARQ_ERROR_ALLOC;
-    }
+    if (!allocateBuffer(buffer, chunk)) return NEXTARQ_ERROR_ALLOC;
     auto run = [&]() -> int32_t {
         int32_t st = wr(vi, kRegTransfer, 8);
         if (st < 0) return st;
@@ -300,11 +306,7 @@ int32_t readRun(uint32_t vi, uint32_t words, WordSink sink, void *context) {
     if (words == 0) return 0;
     const uint32_t chunk = std::min(words, kReadChunk);
     std::vector<uint32_t> buffer;
-    try {
-        buffer.resize(static_cast<size_t>(chunk) + 10);
-    } catch (const std::bad_alloc &) {
-        return NEXTARQ_ERROR_ALLOC;
-    }
+    if (!allocateBuffer(buffer, chunk)) return NEXTARQ_ERROR_ALLOC;
     auto run = [&]() -> int32_t {
         nexhost_m_stop(vi, 0);
         int32_t st = nexhost_m_start(vi, 0);
